@@ -1,0 +1,37 @@
+// Base of the control's modal dialogs: one static dialog procedure that finds
+// the object again and forwards to On* handlers. Runs on the thread that
+// calls DoModal; other threads only post to the window.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+class CModalDlg
+{
+public:
+    CModalDlg();
+    virtual ~CModalDlg();
+    CModalDlg(const CModalDlg&) = delete;
+    CModalDlg& operator=(const CModalDlg&) = delete;
+
+    // Runs the dialog from the module's template and returns the end code,
+    // or -1 when the dialog cannot be created.
+    INT_PTR DoModal(WORD templateId, HWND owner);
+    HWND GetHwnd() const { return m_hWnd; }
+
+protected:
+    // Each handler answers whether it handled the message.
+    virtual BOOL OnInitDialog() { return TRUE; }
+    virtual BOOL OnCommand(WORD id, WORD code, HWND control) { return FALSE; }
+    virtual BOOL OnNotify(NMHDR* header, LRESULT& result) { return FALSE; }
+    virtual BOOL OnTimer(UINT_PTR id) { return FALSE; }
+    virtual void OnDestroy() {}
+    // Private messages (WM_USER and above).
+    virtual BOOL OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return FALSE; }
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static INT_PTR CALLBACK s_DlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+};

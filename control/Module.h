@@ -1,0 +1,34 @@
+// Module-wide state of the control DLL: its instance handle, the lock and
+// object counts behind DllCanUnloadNow, the cached type information and the
+// stored credentials. Counts may change on any thread.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <string>
+
+namespace Module
+{
+HINSTANCE Instance();
+void SetInstance(HINSTANCE instance);
+
+// Live control objects and LockServer locks.
+void Lock();
+void Unlock();
+// Other live objects of the module: dialogs and their helpers.
+void ObjectCreated();
+void ObjectDestroyed();
+bool CanUnload();
+
+// Type information from the registered type library, loaded once per module.
+HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** ppTypeInfo);
+void ReleaseTypeInfo();
+
+// Full path of the module file (GetModuleFileNameA). Fails when the path fills the buffer.
+HRESULT GetModulePath(std::string& path);
+}
+
+// The user ID and password last given by the page, shared by every control
+// object in the process and never written anywhere.
+extern std::string g_strUserID;
+extern std::string g_strUserPW;

@@ -1,0 +1,58 @@
+// Text conversions at the scripting boundary. Called on the page's thread.
+#include "control/Shared.h"
+
+#include <vector>
+
+UINT ThreadAnsiCodePage()
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    BOOL known = GetVersionExA(&info);
+#pragma GCC diagnostic pop
+    if (!known || (info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5))
+        return CP_THREAD_ACP;
+
+    char buffer[8] = {};
+    if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, buffer, sizeof(buffer)) > 0)
+    {
+        UINT cp = strtoul(buffer, nullptr, 10);
+        if (cp != 0)
+            return cp;
+    }
+    return GetACP();
+}
+
+std::string BstrToNarrow(BSTR text, UINT codePage)
+{
+    if (!text)
+        return std::string();
+    int needed = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 1)
+        return std::string();
+    std::string result(static_cast<size_t>(needed), '\0');
+    int written = WideCharToMultiByte(codePage, 0, text, -1, &result[0], needed, nullptr, nullptr);
+    if (written <= 0)
+        return std::string();
+    result.resize(static_cast<size_t>(written) - 1);   // drop the terminating NUL
+    return result;
+}
+
+std::wstring NarrowToWide(const std::string& text, UINT codePage)
+{
+    if (text.empty())
+        return std::wstring();
+    int needed = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (needed <= 0)
+        return std::wstring();
+    std::wstring result(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &result[0], needed);
+    return result;
+}
+
+BSTR NarrowToBstr(const std::string& text, UINT codePage)
+{
+    std::wstring wide = NarrowToWide(text, codePage);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}

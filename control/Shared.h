@@ -1,0 +1,272 @@
+// Small pieces every part of the control uses: owners for platform handles,
+// a COM smart pointer, early-return HRESULT macros and the text conversions
+// at the scripting boundary. Safe on any thread.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <utility>
+
+// ---------------------------------------------------------------------------
+// HRESULT flow
+
+// A zero last error must never turn a failure into S_OK.
+inline HRESULT HResultFromLastError()
+{
+    DWORD err = GetLastError();
+    return err == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(err);
+}
+
+#define RETURN_IF_FAILED(expr)                                  \
+    do { HRESULT hr__ = (expr); if (FAILED(hr__)) return hr__; } while (0)
+#define RETURN_HR_IF(hr, cond)                                  \
+    do { if (cond) return (hr); } while (0)
+#define RETURN_IF_WIN32_ERROR(expr)                             \
+    do { LONG lr__ = (expr); if (lr__ != ERROR_SUCCESS) return HRESULT_FROM_WIN32(lr__); } while (0)
+#define RETURN_LAST_ERROR_IF(cond)                              \
+    do { if (cond) return HResultFromLastError(); } while (0)
+
+// ---------------------------------------------------------------------------
+// Handle owners: non-copyable, movable; Reset closes the old value first and
+// keeps the caller's last error, Put releases and hands out the address.
+
+template <typename Traits>
+class CScopedValue
+{
+public:
+    using Type = typename Traits::Type;
+
+    CScopedValue() noexcept : m_value(Traits::Invalid()) {}
+    explicit CScopedValue(Type value) noexcept : m_value(value) {}
+    ~CScopedValue() { Reset(); }
+    CScopedValue(const CScopedValue&) = delete;
+    CScopedValue& operator=(const CScopedValue&) = delete;
+    CScopedValue(CScopedValue&& other) noexcept : m_value(other.Detach()) {}
+    CScopedValue& operator=(CScopedValue&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Detach());
+        return *this;
+    }
+
+    Type Get() const noexcept { return m_value; }
+    bool IsValid() const noexcept { return m_value != Traits::Invalid(); }
+    explicit operator bool() const noexcept { return IsValid(); }
+
+    void Reset(Type value = Traits::Invalid()) noexcept
+    {
+        if (m_value != Traits::Invalid())
+        {
+            DWORD err = GetLastError();
+            Traits::Close(m_value);
+            SetLastError(err);
+        }
+        m_value = value;
+    }
+    Type* Put() noexcept
+    {
+        Reset();
+        return &m_value;
+    }
+    Type Detach() noexcept
+    {
+        Type value = m_value;
+        m_value = Traits::Invalid();
+        return value;
+    }
+
+private:
+    Type m_value;
+};
+
+struct HandleTraits
+{
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+struct FileTraits
+{
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+struct FindTraits
+{
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { FindClose(h); }
+};
+struct KeyTraits
+{
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { RegCloseKey(h); }
+};
+struct HeapTraits
+{
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { HeapDestroy(h); }
+};
+struct GdiTraits
+{
+    using Type = HGDIOBJ;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteObject(h); }
+};
+
+using CScopedHandle = CScopedValue<HandleTraits>;   // threads, processes, events
+using CScopedFile = CScopedValue<FileTraits>;       // CreateFile results
+using CScopedFind = CScopedValue<FindTraits>;       // FindFirstFile results
+using CScopedKey = CScopedValue<KeyTraits>;         // registry keys
+using CScopedHeap = CScopedValue<HeapTraits>;       // private heaps
+using CScopedGdiObject = CScopedValue<GdiTraits>;   // bitmaps and other GDI objects
+
+// ---------------------------------------------------------------------------
+// BSTR and VARIANT owners
+
+class CBstr
+{
+public:
+    CBstr() noexcept = default;
+    explicit CBstr(const wchar_t* text) : m_bstr(text ? SysAllocString(text) : nullptr) {}
+    ~CBstr() { Reset(); }
+    CBstr(const CBstr&) = delete;
+    CBstr& operator=(const CBstr&) = delete;
+    CBstr(CBstr&& other) noexcept : m_bstr(other.Detach()) {}
+    CBstr& operator=(CBstr&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Detach());
+        return *this;
+    }
+
+    BSTR Get() const noexcept { return m_bstr; }
+    UINT Length() const noexcept { return SysStringLen(m_bstr); }
+    void Reset(BSTR value = nullptr) noexcept
+    {
+        if (m_bstr)
+            SysFreeString(m_bstr);
+        m_bstr = value;
+    }
+    BSTR* Put() noexcept
+    {
+        Reset();
+        return &m_bstr;
+    }
+    BSTR Detach() noexcept
+    {
+        BSTR value = m_bstr;
+        m_bstr = nullptr;
+        return value;
+    }
+
+private:
+    BSTR m_bstr = nullptr;
+};
+
+class CVariant : public VARIANT
+{
+public:
+    CVariant() noexcept { VariantInit(this); }
+    ~CVariant() { VariantClear(this); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
+    void Clear() noexcept { VariantClear(this); }
+};
+
+// ---------------------------------------------------------------------------
+// COM interface pointer
+
+template <typename T>
+class CIfacePtr
+{
+public:
+    CIfacePtr() noexcept = default;
+    CIfacePtr(T* p) noexcept : m_p(p)
+    {
+        if (m_p)
+            m_p->AddRef();
+    }
+    CIfacePtr(const CIfacePtr& other) noexcept : CIfacePtr(other.m_p) {}
+    CIfacePtr(CIfacePtr&& other) noexcept : m_p(other.Detach()) {}
+    ~CIfacePtr() { Reset(); }
+    CIfacePtr& operator=(const CIfacePtr& other) noexcept
+    {
+        if (this != &other)
+        {
+            T* p = other.m_p;
+            if (p)
+                p->AddRef();
+            Reset();
+            m_p = p;
+        }
+        return *this;
+    }
+    CIfacePtr& operator=(CIfacePtr&& other) noexcept
+    {
+        if (this != &other)
+        {
+            T* p = other.Detach();
+            Reset();
+            m_p = p;
+        }
+        return *this;
+    }
+
+    T* Get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
+
+    void Reset() noexcept
+    {
+        T* p = m_p;
+        m_p = nullptr;
+        if (p)
+            p->Release();
+    }
+    T** Put() noexcept
+    {
+        Reset();
+        return &m_p;
+    }
+    void** PutVoid() noexcept { return reinterpret_cast<void**>(Put()); }
+    T* Detach() noexcept
+    {
+        T* p = m_p;
+        m_p = nullptr;
+        return p;
+    }
+    // Takes over a reference the caller already owns.
+    void Attach(T* p) noexcept
+    {
+        Reset();
+        m_p = p;
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Text at the scripting boundary. Inside the control all text is narrow, in
+// the thread's ANSI code page unless a method says otherwise.
+
+// CP_THREAD_ACP where the system has it (NT 5 and later), else the thread
+// locale's default ANSI code page, else the system's.
+UINT ThreadAnsiCodePage();
+
+// UTF-16 up to the first NUL to narrow text; a null BSTR or a failed
+// conversion gives "". Throws only std::bad_alloc.
+std::string BstrToNarrow(BSTR text, UINT codePage);
+inline std::string BstrToNarrow(BSTR text) { return BstrToNarrow(text, ThreadAnsiCodePage()); }
+
+// Narrow text to a new BSTR; "" gives an empty (not null) BSTR. Null only when
+// memory runs out.
+BSTR NarrowToBstr(const std::string& text, UINT codePage);
+inline BSTR NarrowToBstr(const std::string& text) { return NarrowToBstr(text, ThreadAnsiCodePage()); }
+
+// Narrow text in the given code page to UTF-16 (for platform calls that only take wide text).
+std::wstring NarrowToWide(const std::string& text, UINT codePage);

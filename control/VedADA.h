@@ -1,0 +1,105 @@
+// CVedADA: the scripting control a page creates. Lives in the single-threaded
+// apartment of the thread that created it (the browser's UI thread); every
+// method, event and modal dialog runs there, so the fields are not locked.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <objsafe.h>
+#include <string>
+#include <vector>
+
+#include "TavrineControl.h"
+#include "control/ConnectionPoint.h"
+
+struct CompanionTarget;
+
+class CVedADA : public IConnectionPointContainer,
+                public IVedADA,
+                public IProvideClassInfo2,
+                public IObjectSafety
+{
+public:
+    // Creates an object, optionally inside an aggregate, and queries it for riid.
+    static HRESULT Create(IUnknown* pOuter, REFIID riid, void** ppv);
+
+    // IUnknown, forwarded to the controlling unknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IVedADA
+    STDMETHODIMP CheckInstall() override;
+    STDMETHODIMP AllowPopUp(BSTR strTemp) override;
+    STDMETHODIMP ShowUpFileDlg() override;
+    STDMETHODIMP SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode) override;
+    STDMETHODIMP UpLoadInit() override;
+    STDMETHODIMP UpLoadInfo(BSTR strIdx) override;
+    STDMETHODIMP UpLoadEnd(BSTR strUserID, BSTR strUserPW) override;
+    STDMETHODIMP DownLoadInit() override;
+    STDMETHODIMP DownLoadInfo(BSTR strIdx, BSTR strPath) override;
+    STDMETHODIMP DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode) override;
+    STDMETHODIMP LauncherExplorer(BSTR strUserID, BSTR strUserPW) override;
+    STDMETHODIMP LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWebLink, BSTR* pVal) override;
+    STDMETHODIMP DownLoadSpInit() override;
+
+    // IProvideClassInfo2
+    STDMETHODIMP GetClassInfo(ITypeInfo** ppTI) override;
+    STDMETHODIMP GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
+
+    // IObjectSafety
+    STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions,
+                                           DWORD* pdwEnabledOptions) override;
+    STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) override;
+
+    // Operations for the other parts of the control.
+    void Fire_InstallCompleteEvent();
+    void Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode);
+    bool EnsureInstalled();
+    bool EnsureSpInstalled();
+    // Delivers the target's job text to its companion program; answers
+    // whether the job reached it (or there was nothing to send).
+    bool HandOffToCompanion(const CompanionTarget& target);
+
+    // Fields read and written directly by the transfer, install and picker code.
+    std::string m_strDownList;
+    std::string m_strUpList;
+    std::string m_strWebLink;
+    std::string m_strInstallDir;
+    std::string m_strTempDir;
+    std::string m_strDownListFile;
+    std::string m_strUpListFile;
+    DWORD m_dwSafetyOptions = 0;
+
+private:
+    explicit CVedADA(IUnknown* pOuter);
+    ~CVedADA();
+
+    // The non-delegating unknown that owns the object's identity and count.
+    class CInnerUnknown : public IUnknown
+    {
+    public:
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+    };
+    CVedADA* FromInner(CInnerUnknown* inner);
+
+    void ComputeDirectories();
+
+    CInnerUnknown m_inner;
+    IUnknown* m_pOuter;       // the aggregate's unknown, or &m_inner
+    LONG m_lRef = 1;
+    CConnectionPoint m_eventsPoint;
+};

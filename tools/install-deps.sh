@@ -1,0 +1,44 @@
+#!/bin/bash
+# Installs what the build and the Wine test runs need on a Debian 12 machine (run as root).
+# Safe to run again: apt skips what is there, qemu 10 is unpacked once.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps.sh must run as root" >&2; exit 1
+fi
+
+dpkg --add-architecture i386
+# bookworm-backports carries qemu 10; backports never install unless asked for by suite.
+src=/etc/apt/sources.list.d/debian.sources
+if [ -f "$src" ] && ! grep -q 'bookworm-backports' "$src"; then
+  sed -i '0,/^Suites: bookworm bookworm-updates/s//Suites: bookworm bookworm-updates bookworm-backports/' "$src"
+fi
+if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  echo 'deb http://deb.debian.org/debian bookworm-backports main' > /etc/apt/sources.list.d/backports.list
+fi
+
+apt-get update -q
+apt-get install -y -q --no-install-recommends \
+  cmake make python3 ninja-build \
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  mingw-w64-tools mingw-w64-common googletest \
+  wine wine64 wine32:i386 libwine:i386 \
+  xvfb xauth x11-utils imagemagick \
+  locales fonts-nanum \
+  gcab osslsigncode openssl
+
+if ! locale -a 2>/dev/null | grep -qi '^ko_KR.utf8$'; then
+  sed -i 's/^# *ko_KR.UTF-8 UTF-8/ko_KR.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ko_KR.UTF-8 UTF-8' /etc/locale.gen || echo 'ko_KR.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen
+fi
+
+if [ ! -x /opt/qemu10/usr/bin/qemu-i386 ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download -q qemu-user/bookworm-backports)
+  dpkg-deb -x "$tmp"/qemu-user_*.deb /opt/qemu10
+  rm -rf "$tmp"
+fi
+/opt/qemu10/usr/bin/qemu-i386 --version | head -1
+echo "install-deps: done"

@@ -1,0 +1,23 @@
+// The fixed companion targets of a hand-off: which program, window class,
+// list file and record kind one job goes to.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+class CVedADA;
+
+struct CompanionTarget
+{
+    const char* program;          // file name in the install directory
+    const char* windowClass;      // class of the program's top-level window
+    const char* parameterFormat;  // "bbs %s %s %s" or "weblink %s %s %s"
+    DWORD recordKind;             // 2 upload, 7 download, 8 web link
+    std::string CVedADA::*jobText;    // which job text of the control is sent
+    std::string CVedADA::*listFile;   // which list file receives the record
+};
+
+extern const CompanionTarget g_uploadTarget;
+extern const CompanionTarget g_downloadTarget;
+extern const CompanionTarget g_speedDownloadTarget;
+extern const CompanionTarget g_webLinkTarget;
