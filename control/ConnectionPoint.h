@@ -5,11 +5,12 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <olectl.h>
 #include <vector>
 
 #include "control/Shared.h"
 
-class CConnectionPoint : public IConnectionPoint
+class CConnectionPoint final : public IConnectionPoint
 {
 public:
     CConnectionPoint(IConnectionPointContainer* container, IUnknown* owner, REFIID eventIid);
@@ -30,7 +31,9 @@ public:
     // Calls Invoke on every connected sink, in slot order. The slot count is
     // read once and each sink is held for its call, so a sink may unadvise
     // itself (or others) from inside its handler.
-    void Fire(DISPID dispid, DISPPARAMS* params);
+    // The string arguments are given in the event's declared order; each sink
+    // gets its own copies, passed in reverse order as dispatch expects.
+    void Fire(DISPID dispid, const BSTR* args, UINT count);
     // Drops every sink (the control is going away).
     void DisconnectAll();
 

@@ -14,7 +14,7 @@
 
 struct CompanionTarget;
 
-class CVedADA : public IConnectionPointContainer,
+class CVedADA final : public IConnectionPointContainer,
                 public IVedADA,
                 public IProvideClassInfo2,
                 public IObjectSafety
@@ -94,7 +94,7 @@ private:
         STDMETHODIMP_(ULONG) AddRef() override;
         STDMETHODIMP_(ULONG) Release() override;
     };
-    CVedADA* FromInner(CInnerUnknown* inner);
+    static CVedADA* FromInner(CInnerUnknown* inner);
 
     void ComputeDirectories();
 
