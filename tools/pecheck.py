@@ -1,0 +1,350 @@
+#!/usr/bin/env python3
+"""Reads a PE file (DLL or EXE) with the standard library only, and checks the shipped control.
+
+As a module:
+    from pecheck import PEFile
+    pe = PEFile(path)
+    pe.machine                       # 'i386' or 'amd64'
+    pe.exports()                     # (dll name, [(ordinal, name), ...])
+    pe.imports()                     # ['KERNEL32.dll', ...], delay-loaded ones included
+    pe.resources()                   # [(type, name, lang), ...]; ids as ints, names as str
+    pe.resource_bytes(type, name, lang=0x412)   # raw bytes of one resource
+    pe.version_info()                # VersionInfo: fixed fields, strings, translations
+
+As a program, checks the control DLL: machine, the four exports and their ordinals, the
+export name, imports limited to system DLLs (the C++ runtime must be linked in), and the
+registry, type library and version resources.
+"""
+
+import argparse
+import struct
+import sys
+
+RT_BITMAP = 2
+RT_DIALOG = 5
+RT_VERSION = 16
+
+MACHINES = {0x14C: "i386", 0x8664: "amd64"}
+
+
+class PEError(Exception):
+    pass
+
+
+class VersionInfo:
+    def __init__(self):
+        self.fixed = {}
+        self.strings = {}      # block name ('041203b5') -> {key: value}
+        self.translations = []  # [(lang, codepage), ...]
+
+
+class PEFile:
+    def __init__(self, path):
+        with open(path, "rb") as f:
+            self.data = f.read()
+        d = self.data
+        if d[:2] != b"MZ":
+            raise PEError("no MZ header")
+        pe = self._u32(0x3C)
+        if d[pe:pe + 4] != b"PE\0\0":
+            raise PEError("no PE signature")
+        machine, nsections, _, _, _, optsize, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", d, pe + 4)
+        self.machine = MACHINES.get(machine, "0x%04x" % machine)
+        opt = pe + 24
+        magic = self._u16(opt)
+        if magic == 0x10B:
+            ndirs_at, dirs_at = opt + 92, opt + 96
+        elif magic == 0x20B:
+            ndirs_at, dirs_at = opt + 108, opt + 112
+        else:
+            raise PEError("unknown optional header magic 0x%x" % magic)
+        self.is64 = magic == 0x20B
+        ndirs = self._u32(ndirs_at)
+        self.dirs = [struct.unpack_from("<II", d, dirs_at + 8 * i) for i in range(min(ndirs, 16))]
+        self.sections = []
+        sec = opt + optsize
+        for i in range(nsections):
+            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", d, sec + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode("latin-1"), va, max(vsize, rawsize),
+                                  rawptr, rawsize))
+
+    # --- low level ---------------------------------------------------------------
+    def _u16(self, off):
+        return struct.unpack_from("<H", self.data, off)[0]
+
+    def _u32(self, off):
+        return struct.unpack_from("<I", self.data, off)[0]
+
+    def offset(self, rva):
+        for _, va, size, rawptr, rawsize in self.sections:
+            if va <= rva < va + size:
+                if rva - va >= rawsize:
+                    raise PEError("RVA 0x%x lies in uninitialised data" % rva)
+                return rawptr + rva - va
+        raise PEError("RVA 0x%x is in no section" % rva)
+
+    def cstring(self, rva):
+        off = self.offset(rva)
+        end = self.data.index(b"\0", off)
+        return self.data[off:end].decode("latin-1")
+
+    def directory(self, index):
+        return self.dirs[index] if index < len(self.dirs) else (0, 0)
+
+    # --- exports and imports -----------------------------------------------------
+    def exports(self):
+        rva, size = self.directory(0)
+        if not rva:
+            return None, []
+        off = self.offset(rva)
+        (_, _, _, _, name_rva, base, nfuncs, nnames,
+         funcs_rva, names_rva, ords_rva) = struct.unpack_from("<IIHHIIIIIII", self.data, off)
+        result = []
+        for i in range(nnames):
+            name = self.cstring(self._u32(self.offset(names_rva) + 4 * i))
+            index = self._u16(self.offset(ords_rva) + 2 * i)
+            result.append((base + index, name))
+        self.export_function_count = nfuncs
+        return self.cstring(name_rva), sorted(result)
+
+    def imports(self):
+        names = []
+        rva, _ = self.directory(1)
+        if rva:
+            off = self.offset(rva)
+            while True:
+                desc = struct.unpack_from("<IIIII", self.data, off)
+                if not any(desc):
+                    break
+                names.append(self.cstring(desc[3]))
+                off += 20
+        rva, _ = self.directory(13)      # delay-load imports
+        if rva:
+            off = self.offset(rva)
+            while True:
+                desc = struct.unpack_from("<IIIIIIII", self.data, off)
+                if not any(desc):
+                    break
+                names.append(self.cstring(desc[1]))
+                off += 32
+        return names
+
+    # --- resources ---------------------------------------------------------------
+    def _res_entries(self, base, dir_off):
+        named, ids = struct.unpack_from("<HH", self.data, dir_off + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", self.data, dir_off + 16 + 8 * i)
+            if name & 0x80000000:
+                soff = base + (name & 0x7FFFFFFF)
+                length = self._u16(soff)
+                key = self.data[soff + 2:soff + 2 + 2 * length].decode("utf-16-le")
+            else:
+                key = name
+            yield key, target
+
+    def _res_tree(self):
+        rva, _ = self.directory(2)
+        if not rva:
+            return {}
+        base = self.offset(rva)
+        tree = {}
+        for rtype, t in self._res_entries(base, base):
+            for rname, n in self._res_entries(base, base + (t & 0x7FFFFFFF)):
+                for lang, leaf in self._res_entries(base, base + (n & 0x7FFFFFFF)):
+                    if leaf & 0x80000000:
+                        raise PEError("resource tree deeper than three levels")
+                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                    tree[(rtype, rname, lang)] = (data_rva, size)
+        return tree
+
+    def resources(self):
+        return sorted(self._res_tree(), key=repr)
+
+    def resource_bytes(self, rtype, name, lang=0x412):
+        """Raw bytes of one resource, or None. Type and name: int ids or str names."""
+        def norm(x):
+            return x.upper() if isinstance(x, str) else x
+        for (t, n, l), (rva, size) in self._res_tree().items():
+            if norm(t) == norm(rtype) and norm(n) == norm(name) and l == lang:
+                off = self.offset(rva)
+                return self.data[off:off + size]
+        return None
+
+    def version_info(self, lang=0x412):
+        raw = self.resource_bytes(RT_VERSION, 1, lang)
+        if raw is None:
+            return None
+        return parse_version_info(raw)
+
+
+# --- VS_VERSIONINFO -------------------------------------------------------------
+def _align4(n):
+    return (n + 3) & ~3
+
+
+def _node(raw, off):
+    """One version-info node: (length, value length, type, key, value offset, end)."""
+    length, vlen, vtype = struct.unpack_from("<HHH", raw, off)
+    p = off + 6
+    end_key = p
+    while raw[end_key:end_key + 2] != b"\0\0":
+        end_key += 2
+    key = raw[p:end_key].decode("utf-16-le")
+    value_off = _align4(end_key + 2)
+    return length, vlen, vtype, key, value_off, off + length
+
+
+def parse_version_info(raw):
+    info = VersionInfo()
+    length, vlen, _, key, voff, end = _node(raw, 0)
+    if key != "VS_VERSION_INFO":
+        raise PEError("version resource starts with %r" % key)
+    if vlen:
+        fields = struct.unpack_from("<13I", raw, voff)
+        names = ["signature", "struc_version", "file_ms", "file_ls", "product_ms", "product_ls",
+                 "flags_mask", "flags", "os", "type", "subtype", "date_ms", "date_ls"]
+        info.fixed = dict(zip(names, fields))
+    child = _align4(voff + vlen)
+    while child < end:
+        clen, _, _, ckey, cvoff, cend = _node(raw, child)
+        if clen == 0:
+            break
+        if ckey == "StringFileInfo":
+            table = cvoff
+            while table < cend:
+                tlen, _, _, tkey, tvoff, tend = _node(raw, table)
+                strings = info.strings.setdefault(tkey, {})
+                s = tvoff
+                while s < tend:
+                    slen, svlen, _, skey, svoff, send = _node(raw, s)
+                    if slen == 0:
+                        break
+                    # Value length counts UTF-16 characters, the terminator included.
+                    value = raw[svoff:svoff + 2 * svlen].decode("utf-16-le").rstrip("\0")
+                    strings[skey] = value
+                    s = _align4(send)
+                table = _align4(tend)
+        elif ckey == "VarFileInfo":
+            var = cvoff
+            while var < cend:
+                vl, vvlen, _, vkey, vvoff, vend = _node(raw, var)
+                if vl == 0:
+                    break
+                if vkey == "Translation":
+                    for i in range(vvlen // 4):
+                        info.translations.append(struct.unpack_from("<HH", raw, vvoff + 4 * i))
+                var = _align4(vend)
+        child = _align4(cend)
+    return info
+
+
+# --- the control's checks -------------------------------------------------------
+EXPECTED_EXPORTS = [(1, "DllCanUnloadNow"), (2, "DllGetClassObject"),
+                    (3, "DllRegisterServer"), (4, "DllUnregisterServer")]
+
+# System DLLs present on every supported Windows; anything else (the MinGW C++ runtime, the
+# thread library, a UCRT forwarder) would have to be shipped beside the control.
+ALLOWED_IMPORTS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
+    "ole32.dll", "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "urlmon.dll", "wininet.dll",
+    "version.dll", "msvcrt.dll",
+}
+
+
+def version_string(ms, ls):
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def check_control(path, machine, version):
+    """Returns a list of problems; empty when the DLL is as it must ship."""
+    problems = []
+    pe = PEFile(path)
+    if pe.machine != machine:
+        problems.append("machine is %s, expected %s" % (pe.machine, machine))
+    if not (pe.characteristics & 0x2000):
+        problems.append("not flagged as a DLL")
+
+    dll_name, exports = pe.exports()
+    if dll_name != "TavrineControl.DLL":
+        problems.append("export directory names the module %r" % dll_name)
+    if exports != EXPECTED_EXPORTS:
+        problems.append("exports %r, expected %r" % (exports, EXPECTED_EXPORTS))
+    elif getattr(pe, "export_function_count", 0) != 4:
+        problems.append("%d exported functions, expected 4" % pe.export_function_count)
+
+    for name in pe.imports():
+        if name.lower() not in ALLOWED_IMPORTS:
+            problems.append("imports %s (not a system DLL)" % name)
+
+    present = set(pe.resources())
+    for rtype, rname in (("REGISTRY", 101), ("REGISTRY", 103), ("TYPELIB", 1), (RT_VERSION, 1)):
+        if (rtype, rname, 0x412) not in present:
+            problems.append("resource %s %s in language 0x0412 is missing" % (rtype, rname))
+
+    tlb = pe.resource_bytes("TYPELIB", 1)
+    if tlb is not None and tlb[:4] != b"MSFT":
+        problems.append("TYPELIB 1 is not a binary type library (starts with %r)" % tlb[:4])
+    for rid in (101, 103):
+        rgs = pe.resource_bytes("REGISTRY", rid)
+        if rgs is not None and b"HKCR" not in rgs:
+            problems.append("REGISTRY %d does not look like a registry script" % rid)
+
+    info = pe.version_info()
+    if info is not None:
+        problems += check_version(info, version)
+    return problems
+
+
+def check_version(info, version):
+    problems = []
+    f = info.fixed
+    if f.get("signature") != 0xFEEF04BD:
+        return ["version resource has no fixed file info"]
+    expect = {
+        "file version": (version_string(f["file_ms"], f["file_ls"]), version),
+        "product version": (version_string(f["product_ms"], f["product_ls"]), version),
+        "flags mask": (f["flags_mask"], 0x3F),
+        "flags": (f["flags"], 0),
+        "file OS": (f["os"], 4),
+        "file type": (f["type"], 2),
+        "file subtype": (f["subtype"], 0),
+    }
+    for what, (got, want) in expect.items():
+        if got != want:
+            problems.append("%s is %r, expected %r" % (what, got, want))
+    block = info.strings.get("041203b5")
+    if block is None:
+        problems.append("no string block 041203b5 (blocks: %s)" % sorted(info.strings))
+    else:
+        wanted = {"FileVersion": version, "ProductVersion": version,
+                  "InternalName": "TavrineControl.dll", "OriginalFilename": "TavrineControl.dll"}
+        for key, want in wanted.items():
+            if block.get(key) != want:
+                problems.append("string %s is %r, expected %r" % (key, block.get(key), want))
+    if info.translations != [(0x0412, 0x03B5)]:
+        problems.append("translation is %r, expected [(0x412, 0x3b5)]" % (info.translations,))
+    return problems
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Checks the shipped control DLL.")
+    parser.add_argument("--machine", required=True, choices=sorted(MACHINES.values()))
+    parser.add_argument("--version", required=True, help="expected version, a.b.c.d")
+    parser.add_argument("dll")
+    args = parser.parse_args(argv)
+    try:
+        problems = check_control(args.dll, args.machine, args.version)
+    except (OSError, PEError, struct.error, ValueError) as e:
+        problems = ["cannot read %s: %s" % (args.dll, e)]
+    for p in problems:
+        print("pecheck: %s" % p)
+    if problems:
+        print("pecheck: %s: %d problem(s)" % (args.dll, len(problems)))
+        return 1
+    print("pecheck: %s: machine, exports, imports and resources as shipped" % args.dll)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
