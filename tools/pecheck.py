@@ -280,7 +280,8 @@ def check_control(path, machine, version):
     present = set(pe.resources())
     for rtype, rname in (("REGISTRY", 101), ("REGISTRY", 103), ("TYPELIB", 1), (RT_VERSION, 1)):
         if (rtype, rname, 0x412) not in present:
-            problems.append("resource %s %s in language 0x0412 is missing" % (rtype, rname))
+            shown = "VERSION" if rtype == RT_VERSION else rtype
+            problems.append("resource %s %s in language 0x0412 is missing" % (shown, rname))
 
     tlb = pe.resource_bytes("TYPELIB", 1)
     if tlb is not None and tlb[:4] != b"MSFT":
