@@ -32,7 +32,9 @@ public:
         if (m_pos >= m_text.size())
             return true;
         char c = m_text[m_pos];
-        if (c == '{' || c == '}' || c == '=')
+        bool guidName = c == '{' && m_pos + 1 < m_text.size() &&
+                        std::isxdigit(static_cast<unsigned char>(m_text[m_pos + 1]));
+        if (!guidName && (c == '{' || c == '}' || c == '='))
         {
             token.assign(1, c);
             ++m_pos;
@@ -66,7 +68,8 @@ public:
         while (m_pos < m_text.size())
         {
             char d = m_text[m_pos];
-            if (std::isspace(static_cast<unsigned char>(d)) || d == '{' || d == '}' || d == '=' || d == '\'')
+            if (std::isspace(static_cast<unsigned char>(d)) || d == '=' || d == '\'' ||
+                ((d == '{' || d == '}') && !guidName))
                 break;
             token += d;
             ++m_pos;
