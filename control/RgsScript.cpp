@@ -32,9 +32,8 @@ public:
         if (m_pos >= m_text.size())
             return true;
         char c = m_text[m_pos];
-        bool guidName = c == '{' && m_pos + 1 < m_text.size() &&
-                        std::isxdigit(static_cast<unsigned char>(m_text[m_pos + 1]));
-        if (!guidName && (c == '{' || c == '}' || c == '='))
+        // Braces and '=' stand alone between blanks; "{GUID}" is one word, a key name.
+        if ((c == '{' || c == '}' || c == '=') && IsBreak(m_pos + 1))
         {
             token.assign(1, c);
             ++m_pos;
@@ -65,15 +64,8 @@ public:
                 token += d;
             }
         }
-        while (m_pos < m_text.size())
-        {
-            char d = m_text[m_pos];
-            if (std::isspace(static_cast<unsigned char>(d)) || d == '=' || d == '\'' ||
-                ((d == '{' || d == '}') && !guidName))
-                break;
-            token += d;
-            ++m_pos;
-        }
+        while (m_pos < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[m_pos])))
+            token += m_text[m_pos++];
         return true;
     }
 
@@ -92,6 +84,11 @@ public:
     }
 
 private:
+    bool IsBreak(size_t pos) const
+    {
+        return pos >= m_text.size() || std::isspace(static_cast<unsigned char>(m_text[pos]));
+    }
+
     void SkipSpace()
     {
         while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))

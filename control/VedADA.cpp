@@ -181,6 +181,36 @@ STDMETHODIMP CVedADA::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
 // ---------------------------------------------------------------------------
 // IDispatch, answered from the registered type library
 
+namespace
+{
+// The platform's dispatcher under some hosts accepts surplus arguments and
+// drops them; a call with more arguments than the method takes is refused.
+HRESULT CheckArgumentCount(ITypeInfo* info, DISPID id, const DISPPARAMS* params)
+{
+    if (!params)
+        return S_OK;
+    TYPEATTR* attr = nullptr;
+    RETURN_IF_FAILED(info->GetTypeAttr(&attr));
+    WORD functions = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < functions; ++i)
+    {
+        FUNCDESC* func = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &func)))
+            continue;
+        bool match = func->memid == id;
+        UINT inputs = 0;
+        for (SHORT p = 0; match && p < func->cParams; ++p)
+            if (!(func->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
+                ++inputs;
+        info->ReleaseFuncDesc(func);
+        if (match)
+            return params->cArgs > inputs ? DISP_E_BADPARAMCOUNT : S_OK;
+    }
+    return S_OK;   // unknown members are the dispatcher's to refuse
+}
+}
+
 STDMETHODIMP CVedADA::GetTypeInfoCount(UINT* pctinfo)
 {
     if (!pctinfo)
@@ -215,6 +245,7 @@ STDMETHODIMP CVedADA::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD w
         return DISP_E_UNKNOWNINTERFACE;
     CIfacePtr<ITypeInfo> info;
     RETURN_IF_FAILED(Module::GetTypeInfo(IID_IVedADA, info.Put()));
+    RETURN_IF_FAILED(CheckArgumentCount(info.Get(), dispIdMember, pDispParams));
     return info->Invoke(static_cast<IVedADA*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
                         puArgErr);
 }

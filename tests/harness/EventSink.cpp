@@ -1,0 +1,105 @@
+// The recording event sink used by the tests.
+#include "harness/EventSink.h"
+
+#include "TavrineControl.h"
+
+STDMETHODIMP CEventSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        (answerEventsIid && IsEqualIID(riid, DIID__IVedADAEvents)))
+    {
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CEventSink::AddRef()
+{
+    return InterlockedIncrement(&refs);
+}
+
+// Sinks live on the test's stack; the count only shows what the control holds.
+STDMETHODIMP_(ULONG) CEventSink::Release()
+{
+    return InterlockedDecrement(&refs);
+}
+
+STDMETHODIMP CEventSink::GetTypeInfoCount(UINT* pctinfo)
+{
+    *pctinfo = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CEventSink::GetTypeInfo(UINT, LCID, ITypeInfo**)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CEventSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
+{
+    RecordedEvent event;
+    event.dispid = dispid;
+    UINT count = params ? params->cArgs : 0;
+    for (UINT i = 0; i < count; ++i)
+        event.types.push_back(params->rgvarg[i].vt);
+    for (UINT i = count; i-- > 0;)
+    {
+        const VARIANT& v = params->rgvarg[i];
+        bool isNull = v.vt != VT_BSTR || v.bstrVal == nullptr;
+        event.nulls.push_back(isNull);
+        event.strings.push_back(isNull ? std::wstring() : std::wstring(v.bstrVal, SysStringLen(v.bstrVal)));
+    }
+    events.push_back(event);
+    if (onEvent)
+        onEvent(events.back());
+    return S_OK;
+}
+
+HRESULT CEventSink::Connect(IUnknown* control)
+{
+    IProvideClassInfo2* info = nullptr;
+    HRESULT hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
+    if (FAILED(hr))
+        return hr;
+    GUID source = {};
+    hr = info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+    info->Release();
+    if (FAILED(hr))
+        return hr;
+    IConnectionPointContainer* container = nullptr;
+    hr = control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (FAILED(hr))
+        return hr;
+    hr = container->FindConnectionPoint(source, &point);
+    container->Release();
+    if (FAILED(hr))
+        return hr;
+    hr = point->Advise(static_cast<IDispatch*>(this), &cookie);
+    if (FAILED(hr))
+    {
+        point->Release();
+        point = nullptr;
+    }
+    return hr;
+}
+
+HRESULT CEventSink::Disconnect()
+{
+    if (!point)
+        return S_FALSE;
+    HRESULT hr = point->Unadvise(cookie);
+    point->Release();
+    point = nullptr;
+    cookie = 0;
+    return hr;
+}
