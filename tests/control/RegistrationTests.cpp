@@ -428,8 +428,76 @@ static void test_type_library()
     lib->Release();
 }
 
+static void test_type_library_fallback()
+{
+    // A copy of the module without its embedded type library, in a folder of its own.
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof(temp), temp);
+    std::string folder = std::string(temp) + "tavrine-tlb-fallback";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    // Another file name: the loader would hand back the module already loaded under the same name.
+    std::string copy = folder + "\\TavrineCopy.DLL";
+    std::string tlb = folder + "\\TavrineCopy.tlb";
+    DeleteFileA(tlb.c_str());
+    ok(CopyFileA(TestDllPath().c_str(), copy.c_str(), FALSE), "copy failed: %lu\n", GetLastError());
+    // Spoil the embedded library's signature so that loading it from the module fails.
+    {
+        HANDLE file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ok(file != INVALID_HANDLE_VALUE, "cannot open the copy: %lu\n", GetLastError());
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        std::vector<char> bytes(GetFileSize(file, nullptr));
+        DWORD done = 0;
+        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        size_t spoiled = 0;
+        for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+        {
+            if (memcmp(&bytes[i], "MSFT", 4) == 0)
+            {
+                memcpy(&bytes[i], "XXXX", 4);
+                ++spoiled;
+            }
+        }
+        ok(spoiled == 1, "found %u type library signatures\n", static_cast<unsigned>(spoiled));
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+        CloseHandle(file);
+    }
+
+    HRESULT hr;
+    {
+        CModule stripped(copy);
+        if (!stripped.Loaded())
+            return;
+        char loaded[MAX_PATH] = {};
+        GetModuleFileNameA(stripped.handle, loaded, sizeof(loaded));
+        ok(lstrcmpiA(loaded, copy.c_str()) == 0, "the copy was loaded as %s\n", loaded);
+        hr = stripped.registerServer();
+        ok(FAILED(hr), "registration without any type library returned %#lx\n", hr);
+
+        std::string built = TestDllPath();
+        built = built.substr(0, built.find_last_of('\\')) + "\\TavrineControl.tlb";
+        ok(CopyFileA(built.c_str(), tlb.c_str(), FALSE), "could not place the .tlb: %lu\n", GetLastError());
+        hr = stripped.registerServer();
+        ok(hr == S_OK, "registration with the .tlb beside the module returned %#lx\n", hr);
+        std::string path = ReadString(std::string("TypeLib\\") + kLibId + "\\1.0\\0\\" +
+                                          (sizeof(void*) == 8 ? "win64" : "win32"),
+                                      nullptr);
+        ok(lstrcmpiA(path.c_str(), tlb.c_str()) == 0, "type library registered from \"%s\"\n", path.c_str());
+    }
+
+    // Put the real module back in place for the other tests.
+    CModule module(TestDllPath());
+    if (module.Loaded())
+        ok(module.registerServer() == S_OK, "re-registering the module failed\n");
+    CheckRegistered();
+    DeleteFileA(copy.c_str());
+    DeleteFileA(tlb.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 TEST_MAIN(TEST(test_registry_keys), TEST(test_type_library), TEST(test_class_factory),
-          TEST(test_register_twice_and_unregister))
+          TEST(test_register_twice_and_unregister), TEST(test_type_library_fallback))
 
 static struct CComApartment
 {
