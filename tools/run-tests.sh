@@ -61,7 +61,7 @@ build_preset() {
     tavrine_log "$preset: build FAILED"
     return 1
   fi
-  grep -E 'warning:' "$build/build.log" | sort -u | head -50
+  grep -E ': warning:' "$build/build.log" | sort -u | head -50
   return 0
 }
 
@@ -88,14 +88,14 @@ test_preset() {
     tavrine_log "$preset: running the tests (prefix $WINEPREFIX, display $DISPLAY, port $TAVRINE_TEST_PORT)"
     if [ "$arch" = i686 ]; then
       # Everything of the 32-bit run, the wineserver included, lives in one namespace.
-      timeout "$SUITE_LIMIT" "$ROOT/tools/win32-env" bash -c '
+      timeout --foreground "$SUITE_LIMIT" "$ROOT/tools/win32-env" bash -c '
         ctest "$@"; rc=$?
         timeout 30 /usr/lib/wine/wineserver -w </dev/null ||
           timeout 10 /usr/lib/wine/wineserver -k </dev/null
         exit $rc' ctest "${args[@]}" 2>&1 | tee "$log"
       exit "${PIPESTATUS[0]}"
     fi
-    timeout "$SUITE_LIMIT" ctest "${args[@]}" 2>&1 | tee "$log"
+    timeout --foreground "$SUITE_LIMIT" ctest "${args[@]}" 2>&1 | tee "$log"
     exit "${PIPESTATUS[0]}"
   )
 }
