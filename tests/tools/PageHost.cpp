@@ -567,6 +567,7 @@ private:
 
         DISPPARAMS none = {};
         EXCEPINFO info = {};
+        int errorsBefore = m_state.errors;
         CVariant result;
         HRESULT hr = page->Invoke(handlerId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                   params ? params : &none, &result, &info, nullptr);
@@ -576,7 +577,9 @@ private:
         description.Reset(info.bstrDescription);
         source.Reset(info.bstrSource);
         SysFreeString(info.bstrHelpFile);
-        if (FAILED(hr))
+        // The engine usually reports a handler's error through OnScriptError
+        // (with the line) and answers SCRIPT_E_REPORTED; count it once.
+        if (FAILED(hr) && m_state.errors == errorsBefore)
         {
             HRESULT code = hr == DISP_E_EXCEPTION && info.scode ? info.scode : hr;
             Report(L"%ls: script error %ls: %ls", handler.c_str(), HrText(code).c_str(),
