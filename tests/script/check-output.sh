@@ -40,7 +40,7 @@ if [ -n "$expect" ] && ! diff -u "$expect" "$tmp/stdout" >"$tmp/diff"; then
   bad=1
 fi
 for re in "${matches[@]}"; do
-  if ! cat "$tmp/stdout" "$tmp/stderr" | grep -Eq -- "$re"; then
+  if ! grep -Eq -- "$re" "$tmp/stdout" "$tmp/stderr"; then
     echo "check-output.sh: no line matches /$re/"
     bad=1
   fi
