@@ -1,0 +1,430 @@
+#!/usr/bin/env python3
+"""Host-side checks of what a deployer ships: the code-download cabinet, its signing, and
+that every place stating the control's version agrees with the project version.
+
+    deploycheck.py cabinet --cab C --dll D --inf I     the cabinet against the DLL it was built from
+    deploycheck.py signing --build B --source S        signs a copy of the package with a
+                                                       throw-away certificate and verifies it
+    deploycheck.py version --source S --dll D [--inf I]
+                                                       CMake, version resource, .inf, README, page
+
+Each prints one line per problem and exits 1 when there was any.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+from pecheck import PEFile, PEError, RT_VERSION  # noqa: E402
+
+DLL_NAME = "TavrineControl.DLL"
+INF_NAME = "TavrineControl.inf"
+TIMEOUT = 120
+
+problems = []
+
+
+def fail(text):
+    problems.append(text)
+    print("FAIL: %s" % text)
+
+
+def check(cond, text):
+    if not cond:
+        fail(text)
+    return cond
+
+
+def run(args, **kw):
+    """Runs a host program, bounded; answers (exit code, output)."""
+    try:
+        p = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=TIMEOUT, **kw)
+    except FileNotFoundError:
+        return 127, "%s is not installed (tools/install-deps.sh installs it)" % args[0]
+    except subprocess.TimeoutExpired:
+        return 124, "%s timed out after %d s" % (args[0], TIMEOUT)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+# --- the .inf ---------------------------------------------------------------------
+def parse_inf(raw):
+    """Sections of an .inf as {lower-case name: [(lower-case key, value), ...]}."""
+    sections = {}
+    current = None
+    for line in raw.decode("ascii").splitlines():
+        line = line.strip()
+        if not line or line.startswith(";"):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            current = sections.setdefault(line[1:-1].strip().lower(), [])
+            continue
+        if current is None or "=" not in line:
+            raise ValueError("line outside a section or without '=': %r" % line)
+        key, value = line.split("=", 1)
+        current.append((key.strip().lower(), value.strip()))
+    return sections
+
+
+def inf_value(section, key):
+    values = [v for k, v in section if k == key.lower()]
+    return values[0] if len(values) == 1 else None
+
+
+def comma_version(info):
+    f = info.fixed
+    return "%d,%d,%d,%d" % (f["file_ms"] >> 16, f["file_ms"] & 0xFFFF,
+                            f["file_ls"] >> 16, f["file_ls"] & 0xFFFF)
+
+
+def dll_clsids(pe):
+    """CLSIDs the DLL registers, from its class registry script."""
+    rgs = pe.resource_bytes("REGISTRY", 103)
+    if rgs is None:
+        return set()
+    text = rgs.decode("utf-8", "replace")
+    found = set(g.upper() for g in re.findall(r"CLSID\s*=\s*s\s*'(\{[0-9A-Fa-f-]{36}\})'", text))
+    found |= set(g.upper() for g in re.findall(r"ForceRemove\s+(\{[0-9A-Fa-f-]{36}\})", text))
+    return found
+
+
+def package_problems(inf_raw, dll_path, dll_member):
+    """What is wrong with an .inf as the browser would read it next to this DLL."""
+    out = []
+    if b"\n" in inf_raw.replace(b"\r\n", b""):
+        out.append(".inf has bare LF line ends (needs CRLF)")
+    try:
+        sections = parse_inf(inf_raw)
+    except (UnicodeDecodeError, ValueError) as e:
+        return out + [".inf cannot be read: %s" % e]
+
+    version = sections.get("version")
+    if version is None:
+        out.append(".inf has no [version] section")
+    else:
+        if (inf_value(version, "signature") or "").strip('"').lower() != "$chicago$":
+            out.append(".inf signature is %r, expected \"$CHICAGO$\"" % inf_value(version, "signature"))
+        if inf_value(version, "AdvancedINF") != "2.0":
+            out.append(".inf AdvancedINF is %r, expected 2.0" % inf_value(version, "AdvancedINF"))
+
+    add_code = sections.get("add.code", [])
+    if [k for k, _ in add_code] != [dll_member.lower()]:
+        return out + ["[Add.Code] lists %r, expected only %r" % ([k for k, _ in add_code], dll_member)]
+    file_section = sections.get(add_code[0][1].lower())
+    if file_section is None:
+        return out + ["[Add.Code] points at a missing section [%s]" % add_code[0][1]]
+
+    pe = PEFile(dll_path)
+    info = pe.version_info()
+    if pe.machine != "i386":
+        out.append("the packed DLL is for %s, the package installs it as win32-x86" % pe.machine)
+    if inf_value(file_section, "file-win32-x86") != "thiscab":
+        out.append("file-win32-x86 is %r, expected thiscab" % inf_value(file_section, "file-win32-x86"))
+    clsid = (inf_value(file_section, "clsid") or "").upper()
+    registered = dll_clsids(pe)
+    if registered != {clsid}:
+        out.append(".inf clsid %r, the DLL registers %s" % (clsid, sorted(registered)))
+    else:
+        tlb = pe.resource_bytes("TYPELIB", 1) or b""
+        if uuid.UUID(clsid).bytes_le not in tlb:
+            out.append(".inf clsid %s is not in the DLL's type library" % clsid)
+    if info is None:
+        out.append("the DLL has no version resource")
+    elif inf_value(file_section, "FileVersion") != comma_version(info):
+        out.append(".inf FileVersion %r, the DLL's file version is %s"
+                   % (inf_value(file_section, "FileVersion"), comma_version(info)))
+    else:
+        original = info.strings.get("041203b5", {}).get("OriginalFilename", "")
+        if original.lower() != dll_member.lower():
+            out.append("the DLL calls itself %r, the package %r" % (original, dll_member))
+    if (inf_value(file_section, "RegisterServer") or "").lower() != "yes":
+        out.append("RegisterServer is %r, expected yes" % inf_value(file_section, "RegisterServer"))
+    if (3, "DllRegisterServer") not in (pe.exports()[1] or []):
+        out.append("the DLL does not export DllRegisterServer")
+    return out
+
+
+def cab_members(cab):
+    rc, text = run(["gcab", "-t", cab])
+    if rc != 0:
+        fail("gcab cannot list %s: %s" % (cab, text.strip()))
+        return None
+    return text.split()
+
+
+def extract_cab(cab, into):
+    rc, text = run(["gcab", "-x", "-n", "-C", into, cab])
+    return check(rc == 0, "gcab cannot extract %s: %s" % (cab, text.strip()))
+
+
+def cmd_cabinet(args):
+    members = cab_members(args.cab)
+    if members is None:
+        return
+    check(sorted(members) == sorted([INF_NAME, DLL_NAME]),
+          "the cabinet holds %r, expected %s and %s" % (members, INF_NAME, DLL_NAME))
+    with open(args.cab, "rb") as f:
+        check(f.read(4) == b"MSCF", "%s is not a cabinet" % args.cab)
+    with tempfile.TemporaryDirectory() as tmp:
+        if not extract_cab(args.cab, tmp):
+            return
+        packed_dll = os.path.join(tmp, DLL_NAME)
+        packed_inf = os.path.join(tmp, INF_NAME)
+        if not check(os.path.isfile(packed_dll) and os.path.isfile(packed_inf),
+                     "extracting gave %r" % sorted(os.listdir(tmp))):
+            return
+        with open(packed_dll, "rb") as a, open(args.dll, "rb") as b:
+            check(a.read() == b.read(), "the cabinet's DLL is not the built %s" % args.dll)
+        with open(packed_inf, "rb") as a, open(args.inf, "rb") as b:
+            inf_raw = a.read()
+            check(inf_raw == b.read(), "the cabinet's .inf is not the generated %s" % args.inf)
+        for p in package_problems(inf_raw, packed_dll, DLL_NAME):
+            fail(p)
+
+        # The checks above must bite: each of these faults has to be reported.
+        faults = {
+            "an older FileVersion": lambda s: re.sub(rb"FileVersion=[0-9,]+", b"FileVersion=1,15,3,8", s),
+            "another CLSID": lambda s: s.replace(b"clsid={DA21C137", b"clsid={DA21C138"),
+            "no file-win32-x86": lambda s: s.replace(b"file-win32-x86=thiscab", b"file-win32-x86="),
+            "another file name": lambda s: s.replace(b"TavrineControl.DLL=TavrineControl.DLL",
+                                                     b"Tavrine.DLL=TavrineControl.DLL"),
+            "LF line ends": lambda s: s.replace(b"\r\n", b"\n"),
+            "no self-registration": lambda s: s.replace(b"RegisterServer=yes", b"RegisterServer=no"),
+        }
+        for what, mutate in faults.items():
+            bad = mutate(inf_raw)
+            check(bad != inf_raw and package_problems(bad, packed_dll, DLL_NAME),
+                  "an .inf with %s passes the package check" % what)
+
+
+# --- signing ----------------------------------------------------------------------
+def make_certificate(folder, name):
+    """A throw-away self-signed code-signing certificate and its key, made for this run."""
+    cert, key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    rc, text = run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=Tavrine deploy test %s" % name, "-keyout", key, "-out", cert,
+                    "-addext", "extendedKeyUsage=codeSigning",
+                    "-addext", "keyUsage=critical,digitalSignature"])
+    if not check(rc == 0, "openssl cannot make a test certificate: %s" % text.strip()):
+        return None, None
+    return cert, key
+
+
+def fake_build(folder, build, url, machine=None):
+    """A build tree holding the real DLL and .inf but an update address of our choosing,
+    and optionally the DLL's machine field changed."""
+    os.makedirs(folder)
+    os.symlink(os.path.join(build, INF_NAME), os.path.join(folder, INF_NAME))
+    if machine is None:
+        os.symlink(os.path.join(build, DLL_NAME), os.path.join(folder, DLL_NAME))
+    else:
+        with open(os.path.join(build, DLL_NAME), "rb") as f:
+            data = bytearray(f.read())
+        struct.pack_into("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4, machine)
+        with open(os.path.join(folder, DLL_NAME), "wb") as f:
+            f.write(data)
+    with open(os.path.join(folder, "CMakeCache.txt"), "w") as f:
+        f.write("TAVRINE_UPDATE_URL:STRING=%s\n" % url)
+    return folder
+
+
+def verifies(path, cafile):
+    rc, text = run(["osslsigncode", "verify", "-CAfile", cafile, "-in", path])
+    return rc == 0 and "Signature verification: ok" in text, text
+
+
+def cmd_signing(args):
+    script = os.path.join(args.source, "deploy", "sign-package.sh")
+    build = os.path.abspath(args.build)
+    os.makedirs(os.path.join(build, "Testing"), exist_ok=True)
+    with tempfile.TemporaryDirectory(prefix="deploy-signing.", dir=os.path.join(build, "Testing")) as tmp:
+        cert, key = make_certificate(tmp, "signer")
+        other, _ = make_certificate(tmp, "stranger")
+        if not cert or not other:
+            return
+        https = fake_build(os.path.join(tmp, "https"), build, "https://update.example.net")
+
+        def sign(tree, out, *extra):
+            return run([script, "--build", tree, "--out", out] + list(extra))
+
+        # A release must not point the control's updates at plain http, nor ship the 64-bit DLL.
+        for what, tree in (("an http update address",
+                            fake_build(os.path.join(tmp, "http"), build, "http://update.example.net")),
+                           ("a 64-bit build",
+                            fake_build(os.path.join(tmp, "x64"), build, "https://update.example.net", 0x8664))):
+            out = os.path.join(tmp, "refused-" + os.path.basename(tree))
+            rc, text = sign(tree, out, "--certs", cert, "--key", key)
+            check(rc != 0 and not os.path.exists(os.path.join(out, "TavrineControl.cab")),
+                  "sign-package.sh signed %s (exit %d): %s" % (what, rc, text.strip()))
+
+        # PEM certificate and key; the script's own verification against the right certificate.
+        out = os.path.join(tmp, "pem")
+        rc, text = sign(https, out, "--certs", cert, "--key", key, "--cafile", cert)
+        if check(rc == 0, "sign-package.sh with a PEM key failed (exit %d): %s" % (rc, text.strip())):
+            check_signed(out, cert, other, tmp)
+
+        # PKCS#12 with a password read from a file; the test build's own http address allowed.
+        pfx, pw = os.path.join(tmp, "signer.pfx"), os.path.join(tmp, "password")
+        with open(pw, "w") as f:
+            f.write("throw-away pass\n")
+        rc, text = run(["openssl", "pkcs12", "-export", "-in", cert, "-inkey", key, "-out", pfx,
+                        "-passout", "file:" + pw])
+        if check(rc == 0, "openssl cannot make a PKCS#12 file: %s" % text.strip()):
+            out = os.path.join(tmp, "pfx")
+            rc, text = sign(build, out, "--pkcs12", pfx, "--pass-file", pw, "--allow-http")
+            if check(rc == 0, "sign-package.sh with a PKCS#12 key failed (exit %d): %s" % (rc, text.strip())):
+                check_signed(out, cert, other, tmp)
+            rc, text = sign(build, os.path.join(tmp, "nopass"), "--pkcs12", pfx, "--allow-http")
+            check(rc != 0, "sign-package.sh signed with a PKCS#12 key without its password")
+
+        # The script's verification must reject a signature from a certificate it was not given.
+        rc, text = sign(https, os.path.join(tmp, "wrongca"), "--certs", cert, "--key", key, "--cafile", other)
+        check(rc != 0, "sign-package.sh accepted signatures that do not verify against --cafile")
+
+    check_no_key_material(args.source)
+
+
+def check_signed(out, cert, other, tmp):
+    dll, cab = os.path.join(out, DLL_NAME), os.path.join(out, "TavrineControl.cab")
+    for path in (dll, cab):
+        good, text = verifies(path, cert)
+        check(good, "osslsigncode verify rejects %s:\n%s" % (path, text))
+        good, _ = verifies(path, other)
+        check(not good, "%s verifies against a certificate that did not sign it" % path)
+    # The browser unpacks the DLL and registers it: the one inside must carry the signature too.
+    inside = os.path.join(out, "unpacked")
+    os.makedirs(inside)
+    if extract_cab(cab, inside):
+        with open(os.path.join(inside, DLL_NAME), "rb") as a, open(dll, "rb") as b:
+            check(a.read() == b.read(), "the signed cabinet does not hold the signed DLL")
+        packed_inf = os.path.join(inside, INF_NAME)
+        with open(packed_inf, "rb") as f:
+            for p in package_problems(f.read(), os.path.join(inside, DLL_NAME), DLL_NAME):
+                fail("signed package: " + p)
+    # A changed byte in the signed code must break the signature.
+    with open(dll, "rb") as f:
+        data = bytearray(f.read())
+    pe = PEFile(dll)
+    text_off = next(raw for name, _, _, raw, size in pe.sections if name == ".text" and size)
+    data[text_off + 64] ^= 0xFF
+    tampered = os.path.join(tmp, "tampered.DLL")
+    with open(tampered, "wb") as f:
+        f.write(data)
+    good, _ = verifies(tampered, cert)
+    check(not good, "a DLL changed after signing still verifies")
+    os.remove(tampered)
+
+
+KEY_SUFFIXES = (".pem", ".key", ".pfx", ".p12", ".spc", ".pvk", ".cer", ".crt", ".der")
+
+
+def check_no_key_material(source):
+    """Certificates and keys belong to the deployer, never to the repository."""
+    rc, text = run(["git", "-C", source, "ls-files", "-z"])
+    if rc == 0:
+        files = [f for f in text.split("\0") if f]
+    else:
+        files = []
+        for root, dirs, names in os.walk(source):
+            dirs[:] = [d for d in dirs if d not in (".git", "build")]
+            files += [os.path.relpath(os.path.join(root, n), source) for n in names]
+    for name in files:
+        if name.lower().endswith(KEY_SUFFIXES):
+            fail("the repository holds %s, which looks like a key or certificate" % name)
+            continue
+        try:
+            with open(os.path.join(source, name), "rb") as f:
+                head = f.read(1 << 20)
+        except OSError:
+            continue
+        if b"PRIVATE KEY-----" in head or b"BEGIN CERTIFICATE-----" in head:
+            fail("the repository holds key material in %s" % name)
+
+
+# --- one version ------------------------------------------------------------------
+def project_version(cmakelists):
+    with open(cmakelists, encoding="utf-8") as f:
+        m = re.search(r"project\s*\(\s*TavrineControl\s+VERSION\s+(\d+)\.(\d+)\.(\d+)\.(\d+)", f.read())
+    return tuple(int(x) for x in m.groups()) if m else None
+
+
+def cmd_version(args):
+    version = project_version(os.path.join(args.source, "CMakeLists.txt"))
+    if not check(version is not None, "no 'project(TavrineControl VERSION a.b.c.d' in CMakeLists.txt"):
+        return
+    dotted, commas = "%d.%d.%d.%d" % version, "%d,%d,%d,%d" % version
+
+    info = PEFile(args.dll).version_info()
+    if check(info is not None, "%s has no version resource" % args.dll):
+        f = info.fixed
+        for what, ms, ls in (("file", f.get("file_ms"), f.get("file_ls")),
+                             ("product", f.get("product_ms"), f.get("product_ls"))):
+            got = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF) if ms is not None else None
+            check(got == version, "the DLL's %s version is %r, CMake says %s" % (what, got, dotted))
+        for key in ("FileVersion", "ProductVersion"):
+            for block, strings in info.strings.items():
+                check(strings.get(key) == dotted, "the DLL's %s string (%s) is %r, CMake says %s"
+                      % (key, block, strings.get(key), dotted))
+
+    if args.inf:
+        with open(args.inf, "rb") as fh:
+            raw = fh.read()
+        versions = re.findall(rb"FileVersion=(\S+)", raw)
+        check(versions == [commas.encode()], "the .inf gives FileVersion %r, CMake says %s" % (versions, commas))
+        check(dotted.encode() in raw, "the .inf's header does not name version %s" % dotted)
+
+    # Hand-written files that state the version: every codebase "#version=", .inf excerpt
+    # and project() line in them.
+    patterns = ((r"#version=([0-9,]+)", commas), (r"FileVersion=([0-9,]+)", commas),
+                (r"\bVERSION\s+(\d+\.\d+\.\d+\.\d+)", dotted))
+    stated = 0
+    for name in ("README.md", os.path.join("examples", "upload.html")):
+        path = os.path.join(args.source, name)
+        if not os.path.exists(path):
+            check(name != "README.md", "README.md is missing")
+            continue
+        with open(path, encoding="utf-8") as fh:
+            for number, line in enumerate(fh, 1):
+                for pattern, want in patterns:
+                    for found in re.findall(pattern, line):
+                        stated += 1
+                        check(found == want, "%s:%d gives %s, CMake says %s" % (name, number, found, want))
+    check(stated > 0, "neither README.md nor the sample page states the codebase version")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    p = sub.add_parser("cabinet")
+    p.add_argument("--cab", required=True)
+    p.add_argument("--dll", required=True)
+    p.add_argument("--inf", required=True)
+    p = sub.add_parser("signing")
+    p.add_argument("--build", required=True)
+    p.add_argument("--source", default=SOURCE)
+    p = sub.add_parser("version")
+    p.add_argument("--source", default=SOURCE)
+    p.add_argument("--dll", required=True)
+    p.add_argument("--inf")
+    args = parser.parse_args()
+    try:
+        {"cabinet": cmd_cabinet, "signing": cmd_signing, "version": cmd_version}[args.command](args)
+    except (OSError, PEError, struct.error) as e:
+        fail("%s: %s" % (type(e).__name__, e))
+    if problems:
+        print("deploycheck %s: %d problem(s)" % (args.command, len(problems)))
+        return 1
+    print("deploycheck %s: passed" % args.command)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
