@@ -167,6 +167,7 @@ tavrine_fresh_prefix() {
   pfx="$build/wineprefix"
   tavrine_kill_prefix "$pfx"
   rm -rf "$pfx"
+  mkdir -p "$build" || return 1
   (
     flock -w 1800 9 || exit 1
     [ -f "$cache/template/.tavrine-stamp" ] || exit 1
