@@ -18,7 +18,9 @@ if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.
   echo 'deb http://deb.debian.org/debian bookworm-backports main' > /etc/apt/sources.list.d/backports.list
 fi
 
-apt-get update -q
+# A failed update is not fatal: when everything is installed already, the install below
+# needs no network; when something is missing, it fails there with apt's own message.
+apt-get update -q || echo "install-deps: apt-get update failed; trying with the current lists" >&2
 apt-get install -y -q --no-install-recommends \
   cmake make python3 ninja-build \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
