@@ -11,7 +11,13 @@
 
 var page = {
     answered: false,   // InstallCompleteEvent has arrived since the last check
-    picked: []         // one { path, size, mode } per UpSelectComplete, in order
+    picked: [],        // one { path, size, mode } per UpSelectComplete, in order
+    // What the service offers for download: its identifier and the local path
+    // the download program saves it to (sample data of this page).
+    downloads: [
+        { id: "2001", path: "C:\\Tavrine 받은 파일\\회의록 3월.hwp" },
+        { id: "2002", path: "C:\\Tavrine 받은 파일\\사진\\단체 사진.jpg" }
+    ]
 };
 
 function pageLog(text) {
@@ -87,22 +93,33 @@ function pickedFiles() {
     return files;
 }
 
-// Upload batch: one identifier per item (itemId(item, index) gives the
-// identifier the service assigned), handed to the upload program at the end.
-function uploadBatch(userId, password, items, itemId) {
-    control.UpLoadInit();
-    for (var i = 0; i < items.length; i++)
-        control.UpLoadInfo(itemId(items[i], i));
-    control.UpLoadEnd(userId, password);
+// The identifier the upload program gets for a picked file. A real page
+// would use what the service assigned when it listed the file; the sample
+// sends the file's path, which the upload program can open directly.
+function uploadItemId(item, index) {
+    return item.path;
 }
 
-// Download batch: items are { id, path } with the local target path; a mode
+// Upload batch: one item per picked file, handed to the upload program at
+// the end. The Init call checks that the companion programs are installed
+// (and installs them if needed) before the batch starts.
+function uploadPicked(userId, password) {
+    var files = pickedFiles();
+    control.UpLoadInit();
+    for (var i = 0; i < files.length; i++)
+        control.UpLoadInfo(uploadItemId(files[i], i));
+    control.UpLoadEnd(userId, password);
+    return files.length;
+}
+
+// Download batch: every entry of page.downloads with its local path; a mode
 // beginning with "S" selects the fast download program.
-function downloadBatch(userId, password, items, mode) {
+function downloadListed(userId, password, mode) {
     control.DownLoadInit();
-    for (var i = 0; i < items.length; i++)
-        control.DownLoadInfo(items[i].id, items[i].path);
+    for (var i = 0; i < page.downloads.length; i++)
+        control.DownLoadInfo(page.downloads[i].id, page.downloads[i].path);
     control.DownLoadEnd(userId, password, mode);
+    return page.downloads.length;
 }
 
 // A web link for the download program; true when the control passed it on.
