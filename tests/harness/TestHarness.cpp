@@ -106,3 +106,19 @@ std::string TestDllPath()
 {
     return WindowsPathOf(EnvOr("TAVRINE_DLL"));
 }
+
+void fault_row_(const char* file, int line, const char* fault, const char* expected, const std::string& observed,
+                bool passed)
+{
+    ok_(file, line, passed, "%s: expected %s, observed %s", fault, expected, observed.c_str());
+    std::string build = EnvOr("TAVRINE_BUILD_DIR");
+    if (build.empty())
+        return;
+    std::string path = WindowsPathOf(build) + "\\fault-matrix.tsv";
+    FILE* out = std::fopen(path.c_str(), "ab");
+    if (!out)
+        return;
+    std::fprintf(out, "%s\t%s\t%s\t%s\t%s\n", fault, expected, observed.c_str(), passed ? "pass" : "FAIL",
+                 sizeof(void*) == 8 ? "x86_64" : "i686");
+    std::fclose(out);
+}

@@ -38,5 +38,11 @@ int FailureCount();
 std::string TestDllPath();
 // Windows path for a Unix path of the build tree.
 std::string WindowsPathOf(const std::string& unixPath);
+// Records one row of the fault matrix (fault, expected outcome, observed outcome) and checks it:
+// rows go to fault-matrix.tsv in the build directory, from which the run's report is made.
+void fault_row_(const char* file, int line, const char* fault, const char* expected, const std::string& observed,
+                bool passed);
+#define fault_row(fault, expected, observed, passed) fault_row_(__FILE__, __LINE__, fault, expected, observed, passed)
+
 // Value of an environment variable, "" when unset.
 std::string EnvOr(const char* name, const char* fallback = "");
