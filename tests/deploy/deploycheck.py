@@ -5,6 +5,7 @@ that every place stating the control's version agrees with the project version.
     deploycheck.py cabinet --cab C --dll D --inf I     the cabinet against the DLL it was built from
     deploycheck.py signing --build B --source S        signs a copy of the package with a
                                                        throw-away certificate and verifies it
+    deploycheck.py page --source S --dll D             the sample page against page.js and the control
     deploycheck.py version --source S --dll D [--inf I]
                                                        CMake, version resource, .inf, README, page
 
@@ -12,6 +13,7 @@ Each prints one line per problem and exits 1 when there was any.
 """
 
 import argparse
+import html.parser
 import os
 import re
 import shutil
@@ -351,6 +353,164 @@ def check_no_key_material(source):
             fail("the repository holds key material in %s" % name)
 
 
+# --- the sample page -------------------------------------------------------------
+class PageParser(html.parser.HTMLParser):
+    """The parts of a page that meet the control: object tags, script blocks and the
+    script in on* attributes."""
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.objects, self.scripts, self.attribute_code = [], [], []
+        self._script = None
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "object":
+            self.objects.append(attrs)
+        elif tag == "script":
+            self._script = {"attrs": attrs, "body": "", "line": self.getpos()[0]}
+        self.attribute_code += [(self.getpos()[0], v or "") for k, v in attrs.items() if k.startswith("on")]
+
+    def handle_data(self, data):
+        if self._script is not None:
+            self._script["body"] += data
+
+    def handle_endtag(self, tag):
+        if tag == "script" and self._script is not None:
+            self.scripts.append(self._script)
+            self._script = None
+
+
+def control_events(idl_path):
+    """{event name: parameter count} of the control's event interface."""
+    with open(idl_path, encoding="utf-8") as f:
+        text = f.read()
+    block = re.search(r"dispinterface\s+_IVedADAEvents\s*\{(.*?)\};", text, re.S)
+    events = {}
+    for name, params in re.findall(r"\]\s*void\s+(\w+)\s*\(([^)]*)\)", block.group(1) if block else ""):
+        events[name] = len([p for p in params.split(",") if p.strip()])
+    return events
+
+
+def script_functions(code):
+    """{name: parameter count} of the functions a script declares at its top level."""
+    return {name: len([p for p in params.split(",") if p.strip()])
+            for name, params in re.findall(r"^function\s+(\w+)\s*\(([^)]*)\)", code, re.M)}
+
+
+def code_only(script):
+    """Script without its comments and string literals, which may hold anything."""
+    return re.sub(r'"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'|/\*.*?\*/|//[^\n]*', '""', script, flags=re.S)
+
+
+JS_WORDS = {"if", "for", "while", "switch", "catch", "function", "return", "typeof", "new"}
+BROWSER_FUNCTIONS = {"alert", "parseInt", "String", "Number", "encodeURIComponent"}
+
+
+def page_problems(page_html, page_js, events, clsid, version):
+    out = []
+    parser = PageParser()
+    parser.feed(page_html)
+    parser.close()
+
+    objects = [o for o in parser.objects if o.get("id") == "control"]
+    if len(objects) != 1:
+        return ["%d object tags with id \"control\", expected 1" % len(objects)]
+    if (objects[0].get("classid") or "").upper() != "CLSID:" + clsid.strip("{}").upper():
+        out.append("the object tag's classid is %r, the control's CLSID is %s" % (objects[0].get("classid"), clsid))
+    codebase = "TavrineControl.cab#version=" + version
+    if objects[0].get("codebase") != codebase:
+        out.append("the object tag's codebase is %r, expected %r" % (objects[0].get("codebase"), codebase))
+
+    js_functions = script_functions(page_js)
+    if [s for s in parser.scripts if s["attrs"].get("src") == "page.js"] == []:
+        out.append("the page does not load page.js")
+
+    # Event blocks: each calls page.js's control_<event> with the event's own arguments.
+    bound = {}
+    for s in (s for s in parser.scripts if "for" in s["attrs"]):
+        m = re.fullmatch(r"\s*(\w+)\s*\(([^)]*)\)\s*", s["attrs"].get("event") or "")
+        if s["attrs"]["for"] != "control" or not m:
+            out.append("line %d: script for=%r event=%r binds nothing of the control"
+                       % (s["line"], s["attrs"]["for"], s["attrs"].get("event")))
+            continue
+        name, params = m.group(1), [p.strip() for p in m.group(2).split(",") if p.strip()]
+        bound[name] = bound.get(name, 0) + 1
+        if name not in events:
+            out.append("line %d: the control has no event %s" % (s["line"], name))
+        elif len(params) != events[name]:
+            out.append("line %d: %s is bound with %d arguments, the control sends %d"
+                       % (s["line"], name, len(params), events[name]))
+        # The handler first, as the page host calls it; anything after it is page display.
+        call = "control_%s(%s)" % (name, ", ".join(params))
+        first = re.split(r"[;\n]", s["body"].strip(), maxsplit=1)[0]
+        if re.sub(r"\s+", " ", first).strip() != call:
+            out.append("line %d: the %s block does not start with %s" % (s["line"], name, call))
+        if js_functions.get("control_" + name) != len(params):
+            out.append("page.js has no handler control_%s taking %d arguments" % (name, len(params)))
+    for name in events:
+        if bound.get(name) != 1:
+            out.append("the page binds %s %d times, expected once" % (name, bound.get(name, 0)))
+
+    # All of the page's own script: glue that reaches the control only through page.js.
+    inline = [(s["line"], s["body"]) for s in parser.scripts if not s["attrs"].get("src")]
+    inline += parser.attribute_code
+    own = {}
+    for _, code in inline:
+        own.update(script_functions(code))
+    for name in sorted(set(own) & set(js_functions)):
+        out.append("the page defines %s itself, hiding page.js's" % name)
+    for line, code in inline:
+        code = code_only(code)
+        if re.search(r"\bcontrol\s*[.\[]", code):
+            out.append("line %d: the page calls the control directly, not through page.js" % line)
+        for name in re.findall(r"(?<![\w.$])([A-Za-z_$][\w$]*)\s*\(", code):
+            if name not in JS_WORDS | BROWSER_FUNCTIONS and name not in own and name not in js_functions:
+                out.append("line %d: %s() is defined neither in the page nor in page.js" % (line, name))
+    return out
+
+
+def cmd_page(args):
+    examples = os.path.join(args.source, "examples")
+    with open(os.path.join(examples, "upload.html"), encoding="utf-8") as f:
+        page_html = f.read()
+    with open(os.path.join(examples, "page.js"), encoding="utf-8") as f:
+        page_js = f.read()
+    events = control_events(os.path.join(args.source, "resources", "TavrineControl.idl"))
+    if not check(set(events) == {"InstallCompleteEvent", "UpSelectComplete"},
+                 "the interface definition's events are %r" % sorted(events)):
+        return
+    clsids = dll_clsids(PEFile(args.dll))
+    if not check(len(clsids) == 1, "the DLL registers %r, expected one CLSID" % sorted(clsids)):
+        return
+    clsid = clsids.pop()
+    version = project_version(os.path.join(args.source, "CMakeLists.txt"))
+    if not check(version is not None, "no project version in CMakeLists.txt"):
+        return
+    commas = "%d,%d,%d,%d" % version
+    for p in page_problems(page_html, page_js, events, clsid, commas):
+        fail("upload.html: " + p)
+
+    # The checks above must bite: each of these drifts has to be reported.
+    drifts = {
+        "a renamed handler in page.js": (page_html, page_js.replace("function control_UpSelectComplete(",
+                                                                    "function onUpSelectComplete(")),
+        "a handler that lost an argument": (page_html, page_js.replace("control_UpSelectComplete(strPath, strSize, strMode)",
+                                                                       "control_UpSelectComplete(strPath, strSize)")),
+        "a button calling a function page.js lost": (page_html, page_js.replace("function pickFiles(",
+                                                                                "function pickFilesNow(")),
+        "an unbound event": (re.sub(r'<script[^>]*event="InstallCompleteEvent\(\)">.*?</script>', "", page_html,
+                                    flags=re.S), page_js),
+        "another CLSID": (page_html.replace("clsid:DA21C137", "clsid:DA21C138"), page_js),
+        "an older codebase version": (page_html.replace("#version=" + commas, "#version=1,0,0,1"), page_js),
+        "a direct control call": (page_html.replace("allowPopUps(location.hostname);",
+                                                    "control.AllowPopUp(location.hostname);"), page_js),
+    }
+    for what, (bad_html, bad_js) in drifts.items():
+        check((bad_html, bad_js) != (page_html, page_js) and page_problems(bad_html, bad_js, events, clsid, commas),
+              "a page with %s passes the page check" % what)
+
+
 # --- one version ------------------------------------------------------------------
 def project_version(cmakelists):
     with open(cmakelists, encoding="utf-8") as f:
@@ -412,13 +572,17 @@ def main():
     p = sub.add_parser("signing")
     p.add_argument("--build", required=True)
     p.add_argument("--source", default=SOURCE)
+    p = sub.add_parser("page")
+    p.add_argument("--source", default=SOURCE)
+    p.add_argument("--dll", required=True)
     p = sub.add_parser("version")
     p.add_argument("--source", default=SOURCE)
     p.add_argument("--dll", required=True)
     p.add_argument("--inf")
     args = parser.parse_args()
     try:
-        {"cabinet": cmd_cabinet, "signing": cmd_signing, "version": cmd_version}[args.command](args)
+        {"cabinet": cmd_cabinet, "signing": cmd_signing, "page": cmd_page,
+         "version": cmd_version}[args.command](args)
     except (OSError, PEError, struct.error) as e:
         fail("%s: %s" % (type(e).__name__, e))
     if problems:
