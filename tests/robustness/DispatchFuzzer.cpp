@@ -117,7 +117,8 @@ DWORD WINAPI Watchdog(LPVOID)
     {
         Sleep(500);
         LONG started = g_callStarted;
-        if (started && GetTickCount() - static_cast<DWORD>(started) > kCallBoundMs)
+        // Signed difference: the start mark may be a tick ahead of this thread's clock read.
+        if (started && static_cast<LONG>(GetTickCount() - static_cast<DWORD>(started)) > static_cast<LONG>(kCallBoundMs))
         {
             std::printf("watchdog: call %ld of seed %llu did not return within %lu ms\n", g_callIndex,
                         static_cast<unsigned long long>(g_seed), kCallBoundMs);
