@@ -1,0 +1,440 @@
+// The file picker dialog: locations, folder listing, navigation and the add
+// action. Runs on the page's UI thread inside the modal loop of
+// ShowUpFileDlg; a press of the add button reports synchronously.
+#include "picker/FilePickerDlg.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <cstring>
+
+#include "PickerResource.h"
+#include "control/Module.h"
+#include "control/Shared.h"
+#include "control/VedADA.h"
+#include "picker/FolderScan.h"
+#include "picker/PickerPath.h"
+
+namespace
+{
+const char kWebDriveValue[] = "strWebDrive";
+const char kWebPathValue[] = "strWebPath";
+// Third column: what a row is, read back by navigation and the add action.
+const char kKindParent[] = "0";
+const char kKindFolder[] = "1";
+const char kKindFile[] = "2";
+
+bool CopyPath(char (&field)[MAX_PATH], const std::string& path)
+{
+    if (path.size() >= MAX_PATH)
+        return false;
+    memcpy(field, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// Re-enables the add button however the walk ends.
+class CReenable
+{
+public:
+    explicit CReenable(HWND button) : m_hButton(button) { EnableWindow(m_hButton, FALSE); }
+    ~CReenable() { EnableWindow(m_hButton, TRUE); }
+    CReenable(const CReenable&) = delete;
+    CReenable& operator=(const CReenable&) = delete;
+
+private:
+    HWND m_hButton;
+};
+}
+
+CFilePickerDlg::CFilePickerDlg(CVedADA* owner)
+    : m_pOwner(owner), m_settings(HKEY_CURRENT_USER), m_strSettingsKey("Software\\Tavrine"), m_uCodePage(GetACP())
+{
+}
+
+CFilePickerDlg::~CFilePickerDlg() = default;
+
+INT_PTR CFilePickerDlg::DoModal(HWND owner)
+{
+    return CModalDlg::DoModal(IDD_FILEPICKER, owner);
+}
+
+BOOL CFilePickerDlg::OnInitDialog()
+{
+    m_hLocations = GetDlgItem(m_hWnd, IDC_LOCATIONS);
+    m_hFolderPath = GetDlgItem(m_hWnd, IDC_FOLDERPATH);
+    m_hItems = GetDlgItem(m_hWnd, IDC_ITEMLIST);
+
+    // Wide, so the caption is right whatever the ANSI code page.
+    SetWindowTextW(m_hWnd, L"파일/폴더 선택창");
+
+    m_settings.ReadString(m_strSettingsKey.c_str(), kWebDriveValue, m_strWebDrive);
+    m_settings.ReadString(m_strSettingsKey.c_str(), kWebPathValue, m_strWebPath);
+    FillLocations();
+    InsertColumns();
+
+    // The system small-icon list; the list view shares it (LVS_SHAREIMAGELISTS)
+    // and must never destroy it.
+    SHFILEINFOA info = {};
+    HIMAGELIST icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
+        "*.txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON));
+    if (icons)
+    {
+        m_nParentIcon = ImageList_GetImageCount(icons);
+        CScopedGdiObject bitmap(LoadBitmapA(Module::Instance(), MAKEINTRESOURCEA(IDB_PARENTUP)));
+        if (bitmap)
+        {
+            int added = ImageList_AddMasked(icons, static_cast<HBITMAP>(bitmap.Get()), RGB(255, 0, 255));
+            if (added >= 0)
+                m_nParentIcon = added;
+        }
+        SendMessageA(m_hItems, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons));
+    }
+    SendMessageA(m_hItems, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_ONECLICKACTIVATE);
+    SendMessageA(m_hItems, LVM_SETCALLBACKMASK, LVIS_FOCUSED, 0);
+
+    ListFolder();
+    return TRUE;
+}
+
+BOOL CFilePickerDlg::OnCommand(WORD id, WORD code, HWND control)
+{
+    if (id == IDC_ADDSELECTED && code == BN_CLICKED)
+    {
+        OnAddSelected();
+        return TRUE;
+    }
+    if (id == IDCANCEL && code == 0)
+    {
+        EndDialog(m_hWnd, IDCANCEL);
+        return TRUE;
+    }
+    if (id == IDC_LOCATIONS && code == CBN_SELCHANGE)
+    {
+        OnLocationChange();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL CFilePickerDlg::OnNotify(NMHDR* header, LRESULT& result)
+{
+    if (header->idFrom == IDC_ITEMLIST && header->code == static_cast<UINT>(NM_DBLCLK))
+    {
+        OnListDblClk();
+        result = 0;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void CFilePickerDlg::InsertColumns()
+{
+    struct Column
+    {
+        const wchar_t* header;
+        int format;
+        int width;
+    };
+    // The third column is hidden: it holds the row's kind code.
+    static const Column columns[] = {
+        {L"이름", LVCFMT_LEFT, 300},
+        {L"크기", LVCFMT_RIGHT, 120},
+        {L"", LVCFMT_RIGHT, 0},
+    };
+    for (int i = 0; i < 3; ++i)
+    {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = columns[i].format;
+        column.cx = columns[i].width;
+        column.pszText = const_cast<wchar_t*>(columns[i].header);
+        column.iSubItem = i;
+        SendMessageW(m_hItems, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+bool CFilePickerDlg::AppendLocation(const std::wstring& wideText, const std::string& text, const std::string& path)
+{
+    // A path that does not fit the entry's field is left out, never cut.
+    auto entry = std::make_unique<LocationEntry>();
+    if (!CopyPath(entry->path, path))
+        return false;
+    LRESULT index = SendMessageA(m_hLocations, CB_GETCOUNT, 0, 0);
+    if (!wideText.empty())
+        index = SendMessageW(m_hLocations, CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(wideText.c_str()));
+    else
+        index = SendMessageA(m_hLocations, CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text.c_str()));
+    if (index < 0)
+        return false;
+    SendMessageA(m_hLocations, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(entry.get()));
+    m_locations.push_back(std::move(entry));
+    return true;
+}
+
+void CFilePickerDlg::FillLocations()
+{
+    DWORD drives = GetLogicalDrives();
+    bool foldersAdded = false;
+    for (int letter = 0; letter < 26; ++letter)
+    {
+        if (!(drives & (1u << letter)))
+            continue;
+        char root[4] = {static_cast<char>('A' + letter), ':', '\\', '\0'};
+        UINT type = GetDriveTypeA(root);
+        if (type != DRIVE_FIXED && type != DRIVE_CDROM)
+            continue;
+        SHFILEINFOA info = {};
+        if (!SHGetFileInfoA(root, 0, &info, sizeof(info), SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+            continue;
+
+        // The two folder entries come first, and only when a drive is listed.
+        // One whose folder the shell cannot name is left out.
+        if (!foldersAdded)
+        {
+            foldersAdded = true;
+            char folder[MAX_PATH] = {};
+            if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_DESKTOP, FALSE) && folder[0])
+                AppendLocation(L"바탕 화면", std::string(), folder);
+            folder[0] = '\0';
+            if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PERSONAL, FALSE) && folder[0])
+                AppendLocation(L"내 문서", std::string(), folder);
+        }
+        AppendLocation(std::wstring(), info.szDisplayName, root);
+    }
+
+    SendMessageA(m_hLocations, CB_SETCURSEL, 0, 0);
+    if (!m_strWebDrive.empty())
+    {
+        for (size_t i = 0; i < m_locations.size(); ++i)
+        {
+            auto entry = reinterpret_cast<const LocationEntry*>(SendMessageA(m_hLocations, CB_GETITEMDATA, i, 0));
+            if (entry && entry != reinterpret_cast<const LocationEntry*>(CB_ERR) && m_strWebDrive == entry->path)
+            {
+                SendMessageA(m_hLocations, CB_SETCURSEL, i, 0);
+                break;
+            }
+        }
+    }
+    else if (!m_locations.empty())
+    {
+        auto entry = reinterpret_cast<const LocationEntry*>(SendMessageA(m_hLocations, CB_GETITEMDATA, 0, 0));
+        if (entry && entry != reinterpret_cast<const LocationEntry*>(CB_ERR))
+        {
+            m_strWebDrive = entry->path;
+            m_settings.WriteString(m_strSettingsKey.c_str(), kWebDriveValue, m_strWebDrive.c_str());
+        }
+    }
+    if (m_strWebPath.empty())
+        m_strWebPath = m_strWebDrive;
+}
+
+void CFilePickerDlg::ClearList()
+{
+    SendMessageA(m_hItems, LVM_DELETEALLITEMS, 0, 0);
+    m_items.clear();
+}
+
+std::string CFilePickerDlg::FormatSize(ULONGLONG size)
+{
+    char text[256] = {};
+    if (!StrFormatByteSize64A(static_cast<LONGLONG>(size), text, sizeof(text)))
+        return std::string();
+    return text;
+}
+
+void CFilePickerDlg::InsertParentRow()
+{
+    LVITEMA row = {};
+    row.mask = LVIF_TEXT | LVIF_IMAGE;
+    row.iItem = 0;
+    row.pszText = const_cast<char*>(" ..");
+    row.iImage = m_nParentIcon;
+    int index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    if (index < 0)
+        return;
+    LVITEMA sub = {};
+    sub.iSubItem = 2;
+    sub.pszText = const_cast<char*>(kKindParent);
+    SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+}
+
+void CFilePickerDlg::AppendRow(const std::string& name, int icon, const char* sizeColumn, const char* kind,
+                               const std::string& path, const std::string& sizeText)
+{
+    auto item = std::make_unique<PickerItem>();
+    if (!CopyPath(item->path, path) || sizeText.size() >= sizeof(item->sizeText))
+        return;
+    memcpy(item->sizeText, sizeText.c_str(), sizeText.size() + 1);
+
+    LVITEMA row = {};
+    row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    row.iItem = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
+    row.pszText = const_cast<char*>(name.c_str());
+    row.iImage = icon;
+    row.lParam = reinterpret_cast<LPARAM>(item.get());
+    int index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    if (index < 0)
+        return;
+    m_items.push_back(std::move(item));
+
+    LVITEMA sub = {};
+    sub.iSubItem = 1;
+    sub.pszText = const_cast<char*>(sizeColumn);
+    SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    sub.iSubItem = 2;
+    sub.pszText = const_cast<char*>(kind);
+    SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+}
+
+void CFilePickerDlg::ListFolder()
+{
+    // With no location at all and nothing stored there is no folder to show
+    // or remember.
+    if (m_strWebDrive.empty() && m_strWebPath.empty())
+    {
+        ClearList();
+        return;
+    }
+    m_settings.WriteString(m_strSettingsKey.c_str(), kWebDriveValue, m_strWebDrive.c_str());
+    m_settings.WriteString(m_strSettingsKey.c_str(), kWebPathValue, m_strWebPath.c_str());
+    SetWindowTextA(m_hFolderPath, m_strWebPath.c_str());
+
+    // One repaint at the end instead of one per row.
+    SendMessageA(m_hItems, WM_SETREDRAW, FALSE, 0);
+    ClearList();
+    // Hidden at every root, the Desktop and My Documents ones included (they
+    // carry no trailing backslash, going up keeps one), so the user cannot
+    // wander above the chosen location.
+    if (!m_strWebPath.empty() && !PickerPath::SamePlace(m_strWebDrive, m_strWebPath, m_uCodePage))
+        InsertParentRow();
+
+    std::vector<FolderEntry> entries;
+    ListFolderEntries(m_strWebPath, EntryKind::Folders, m_uCodePage, entries);
+    for (const FolderEntry& entry : entries)
+    {
+        SHFILEINFOA info = {};
+        SHGetFileInfoA(entry.path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+        AppendRow(entry.name, info.iIcon, "", kKindFolder, entry.path, "-1");
+    }
+    ListFolderEntries(m_strWebPath, EntryKind::Files, m_uCodePage, entries);
+    for (const FolderEntry& entry : entries)
+    {
+        SHFILEINFOA info = {};
+        SHGetFileInfoA(entry.path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+        AppendRow(entry.name, info.iIcon, FormatSize(entry.size).c_str(), kKindFile, entry.path,
+                  ByteCountText(entry.size));
+    }
+    SendMessageA(m_hItems, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(m_hItems, nullptr, TRUE);
+}
+
+std::string CFilePickerDlg::RowText(int row, int column) const
+{
+    char text[MAX_PATH * 2] = {};
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    SendMessageA(m_hItems, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+PickerItem* CFilePickerDlg::RowItem(int row) const
+{
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendMessageA(m_hItems, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+        return nullptr;
+    return reinterpret_cast<PickerItem*>(item.lParam);
+}
+
+void CFilePickerDlg::OnLocationChange()
+{
+    LRESULT index = SendMessageA(m_hLocations, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR)
+        return;
+    auto entry = reinterpret_cast<const LocationEntry*>(SendMessageA(m_hLocations, CB_GETITEMDATA, index, 0));
+    if (!entry || entry == reinterpret_cast<const LocationEntry*>(CB_ERR))
+        return;
+    m_strWebDrive = entry->path;
+    m_strWebPath = m_strWebDrive;
+    m_settings.WriteString(m_strSettingsKey.c_str(), kWebDriveValue, m_strWebDrive.c_str());
+    ListFolder();
+}
+
+void CFilePickerDlg::OnListDblClk()
+{
+    // The first selected row, wherever the click landed.
+    int row = static_cast<int>(SendMessageA(m_hItems, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (row < 0)
+        return;
+    std::string name = RowText(row, 0);
+    std::string kind = RowText(row, 2);
+    if (kind == kKindParent)
+    {
+        m_strWebPath = PickerPath::Up(m_strWebPath, m_uCodePage);
+        ListFolder();
+    }
+    else if (kind == kKindFolder)
+    {
+        m_strWebPath = PickerPath::Join(m_strWebPath, name, m_uCodePage);
+        ListFolder();
+    }
+}
+
+void CFilePickerDlg::Report(const std::string& path, const std::string& size, const std::string& mode)
+{
+    CBstr strPath(NarrowToBstr(path, CP_ACP));
+    CBstr strSize(NarrowToBstr(size, CP_ACP));
+    CBstr strMode(NarrowToBstr(mode, CP_ACP));
+    static_cast<IVedADA*>(m_pOwner)->SelectComplete(strPath.Get(), strSize.Get(), strMode.Get());
+}
+
+void CFilePickerDlg::OnAddSelected()
+{
+    int row = static_cast<int>(SendMessageA(m_hItems, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (row < 0)
+        return;
+    CReenable busy(GetDlgItem(m_hWnd, IDC_ADDSELECTED));
+
+    // Copy the choice before the first report: the page's handler runs inside
+    // each report and may pump messages that change the list.
+    struct Chosen
+    {
+        std::string path;
+        std::string size;
+        bool folder;
+    };
+    std::vector<Chosen> chosen;
+    for (; row >= 0; row = static_cast<int>(SendMessageA(m_hItems, LVM_GETNEXTITEM, row, LVNI_SELECTED)))
+    {
+        std::string kind = RowText(row, 2);
+        if (kind == kKindParent)
+            continue;
+        const PickerItem* item = RowItem(row);
+        if (!item)
+            continue;
+        chosen.push_back({item->path, item->sizeText, kind == kKindFolder});
+    }
+
+    CFolderScan scan([this](const std::string& path, const std::string& size, const std::string& mode) {
+        Report(path, size, mode);
+    }, m_uCodePage);
+    for (const Chosen& item : chosen)
+    {
+        Report(item.path, item.size, "-1");
+        if (item.folder)
+            scan.ScanFolder(item.path, item.path);
+    }
+
+    int count = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i)
+    {
+        LVITEMA state = {};
+        state.stateMask = 0xFFFFFFFF;
+        state.state = 0;
+        SendMessageA(m_hItems, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+    }
+}

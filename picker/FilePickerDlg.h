@@ -1,0 +1,74 @@
+// CFilePickerDlg: the modal dialog in which the page's user chooses local
+// files and folders for upload. Runs on the page's UI thread inside
+// ShowUpFileDlg; every report goes to the owner's SelectComplete.
+#pragma once
+
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/ModalDlg.h"
+#include "control/RegistryHelper.h"
+
+class CVedADA;
+
+// Item data of one folder or file row.
+struct PickerItem
+{
+    char path[MAX_PATH];    // NUL-terminated full path
+    char sizeText[50];      // "-1" for a folder, the byte count for a file
+};
+
+class CFilePickerDlg : public CModalDlg
+{
+public:
+    explicit CFilePickerDlg(CVedADA* owner);
+    ~CFilePickerDlg() override;
+
+    // Runs the dialog from its template; answers the end code (2), or -1
+    // when it cannot be shown.
+    INT_PTR DoModal(HWND owner);
+
+protected:
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WORD id, WORD code, HWND control) override;
+    BOOL OnNotify(NMHDR* header, LRESULT& result) override;
+
+private:
+    // Path of one location entry, attached to its combo box item.
+    struct LocationEntry
+    {
+        char path[MAX_PATH];
+    };
+
+    void FillLocations();
+    bool AppendLocation(const std::wstring& wideText, const std::string& text, const std::string& path);
+    void ListFolder();
+    void ClearList();
+    static std::string FormatSize(ULONGLONG size);
+    void OnLocationChange();
+    void OnListDblClk();
+    void OnAddSelected();
+
+    void InsertColumns();
+    void InsertParentRow();
+    void AppendRow(const std::string& name, int icon, const char* sizeColumn, const char* kind,
+                   const std::string& path, const std::string& sizeText);
+    std::string RowText(int row, int column) const;
+    PickerItem* RowItem(int row) const;
+    void Report(const std::string& path, const std::string& size, const std::string& mode);
+
+    CVedADA* m_pOwner;   // not owned; outlives the dialog
+    HWND m_hLocations = nullptr;
+    HWND m_hFolderPath = nullptr;
+    HWND m_hItems = nullptr;
+    CRegistryHelper m_settings;
+    const std::string m_strSettingsKey;
+    std::string m_strWebDrive;
+    std::string m_strWebPath;
+    int m_nParentIcon = -1;
+    UINT m_uCodePage;
+    std::vector<std::unique_ptr<LocationEntry>> m_locations;
+    std::vector<std::unique_ptr<PickerItem>> m_items;
+};

@@ -1,0 +1,62 @@
+// What the file picker lists and reports: one folder's visible subfolders or
+// files in enumeration order, the byte-count text of a report, and the
+// depth-first walk below a chosen folder. Works on narrow paths without any
+// window, on the caller's thread.
+#pragma once
+
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct FolderEntry
+{
+    std::string name;       // as enumerated
+    std::string path;       // absolute folder path, a backslash, the name
+    ULONGLONG size = 0;     // files only
+};
+
+enum class EntryKind
+{
+    Folders,
+    Files,
+};
+
+// Enumerates folder once and keeps the entries of one kind, skipping "." and
+// "..", hidden entries and, for files, system files (system folders stay).
+// A pattern longer than the path field is not enumerated, and an entry whose
+// full path would not fit the field is left out rather than cut short.
+// Answers false when the folder could not be enumerated.
+bool ListFolderEntries(const std::string& folder, EntryKind kind, UINT codePage, std::vector<FolderEntry>& entries);
+
+// The decimal byte count of a report ("%I64d": digits only).
+std::string ByteCountText(ULONGLONG size);
+
+// The three strings of one report: path, size text, mode.
+using ReportFn = std::function<void(const std::string& path, const std::string& size, const std::string& mode)>;
+
+// The walk below one chosen folder. Every report below it carries the chosen
+// folder's path as its mode. Subfolders (each followed by its own tree) come
+// before the folder's files. A folder that is already on the current path of
+// the walk (a junction or link pointing back up) is reported but not entered.
+class CFolderScan
+{
+public:
+    CFolderScan(ReportFn report, UINT codePage);
+
+    void ScanFolder(const std::string& folder, const std::string& base);
+
+private:
+    struct FolderId
+    {
+        DWORD volume;
+        DWORD indexHigh;
+        DWORD indexLow;
+    };
+    static bool IdentifyFolder(const std::string& folder, FolderId& id);
+    bool IsOnWalkPath(const FolderId& id) const;
+
+    ReportFn m_report;
+    UINT m_uCodePage;
+    std::vector<FolderId> m_walkPath;
+};
