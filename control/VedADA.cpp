@@ -8,7 +8,9 @@
 
 #include "control/Enumerator.h"
 #include "control/Module.h"
+#include "control/RegistryHelper.h"
 #include "control/Shared.h"
+#include "picker/FilePickerDlg.h"
 
 namespace
 {
@@ -341,10 +343,31 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
+    // Nothing is reported to the page, whatever happens.
+    try
+    {
+        std::string site = BstrToNarrow(strTemp);   // null or unconvertible: the default value
+        const DWORD allow = 0;
+        CRegistryHelper registry(HKEY_CURRENT_USER);
+        registry.WriteDword("Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.c_str(), &allow);
+    }
+    catch (...)
+    {
+    }
     return S_OK;
 }
 
 STDMETHODIMP CVedADA::ShowUpFileDlg()
 {
+    // The picker reports through SelectComplete while it runs; its end code,
+    // -1 included, changes nothing for the page.
+    try
+    {
+        CFilePickerDlg picker(this);
+        picker.DoModal(GetActiveWindow());
+    }
+    catch (...)
+    {
+    }
     return S_OK;
 }

@@ -47,7 +47,9 @@ bool ListFolderEntries(const std::string& folder, EntryKind kind, UINT codePage,
 std::string ByteCountText(ULONGLONG size)
 {
     char text[32];
-    snprintf(text, sizeof(text), "%I64d", static_cast<long long>(size));
+    // The runtime's own formatter, which knows the I64 length modifier.
+    _snprintf(text, sizeof(text), "%I64d", static_cast<long long>(size));
+    text[sizeof(text) - 1] = '\0';
     return text;
 }
 

@@ -1,0 +1,65 @@
+#!/bin/bash
+# Builds the picker tests' folder tree on the Unix side and maps it as drive
+# T: of the Wine prefix, so the tests see short, fixed paths (T:\Data...).
+# What only Unix can make is made here: a symbolic link back up the tree and
+# a sparse file of 5 GiB. Hidden and system attributes are set by the tests
+# themselves through SetFileAttributesA (Wine keeps them in the user.DOSATTRIB
+# extended attribute); names starting with a dot are hidden by Wine's rule.
+#   make-tree.sh <tree-dir>          (WINEPREFIX must be set)
+set -euo pipefail
+tree=${1:?usage: make-tree.sh <tree-dir>}
+: "${WINEPREFIX:?WINEPREFIX must be set}"
+
+rm -rf "$tree"
+mkdir -p "$tree"
+cd "$tree"
+
+bytes() { head -c "$2" /dev/zero | tr '\0' x > "$1"; }
+
+# The folder of the worked example and the navigation walk.
+mkdir -p Data/Photos/Trip Data/Music
+bytes Data/Photos/Trip/a.jpg 1000
+bytes Data/Photos/b.jpg 2048
+bytes Data/notes.txt 5
+
+# Filters: hidden and system entries (attributes set by the tests).
+mkdir -p Filters/HidDir Filters/SysDir
+bytes Filters/visible.txt 3
+bytes Filters/.dotfile 4
+bytes Filters/hidden.txt 6
+bytes Filters/system.txt 7
+bytes Filters/HidDir/inside.txt 8
+bytes Filters/SysDir/inner.txt 9
+
+# Sizes: an empty file, a sparse file over 4 GiB, an empty folder and one
+# that holds only hidden entries.
+mkdir -p Sizes/Empty Sizes/OnlyHidden/.hiddendir
+: > Sizes/zero.bin
+truncate -s 5368709120 Sizes/big.bin
+bytes Sizes/OnlyHidden/.hidden 1
+
+# Depth.
+mkdir -p Deep/L1/L2/L3
+bytes Deep/L1/L2/L3/f.txt 10
+bytes Deep/L1/g.txt 11
+bytes Deep/top.txt 12
+
+# A cycle: Cycle/inner/back is Cycle itself.
+mkdir -p Cycle/inner
+bytes Cycle/c.txt 13
+bytes Cycle/inner/i.txt 14
+ln -s .. Cycle/inner/back
+
+# Long names: the file's full path is longer than a path field may hold.
+long_folder=$(printf 'A%.0s' $(seq 200))
+mkdir -p "Long/$long_folder"
+bytes "Long/$long_folder/$(printf 'B%.0s' $(seq 100)).txt" 17
+bytes Long/short.txt 18
+
+# Korean names (the prefix's ANSI code page is 949).
+mkdir -p '한글/사진'
+bytes '한글/문서.txt' 15
+bytes '한글/사진/풍경.jpg' 16
+
+ln -sfn "$tree" "$WINEPREFIX/dosdevices/t:"
+echo "picker tree ready at $tree (T:)"

@@ -1,0 +1,420 @@
+// The picker's parts that need no window: path rules in double-byte code
+// pages, folder enumeration and the selection walk, the registry helper and
+// AllowPopUp, and the dialog template and bitmap as the DLL holds them.
+#include <windows.h>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PickerTestSupport.h"
+#include "PickerResource.h"
+#include "control/RegistryHelper.h"
+#include "harness/TestHarness.h"
+#include "picker/FolderScan.h"
+#include "picker/PickerPath.h"
+
+namespace
+{
+const char kScratchKey[] = "Software\\TavrineTest\\Registry";
+const char kAllowKey[] = "Software\\Microsoft\\Internet Explorer\\New Windows\\Allow";
+
+bool HasDbcs(UINT codePage, BYTE lead)
+{
+    CPINFO info;
+    return GetCPInfo(codePage, &info) && IsDBCSLeadByteEx(codePage, lead);
+}
+
+struct Report
+{
+    std::string path, size, mode;
+};
+}
+
+static void test_path_rules()
+{
+    using namespace PickerPath;
+    const UINT acp = GetACP();
+    ok(Join("C:\\", "Data", acp) == "C:\\Data", "join at a root");
+    ok(Join("C:\\A", "N", acp) == "C:\\A\\N", "join below a root");
+    ok(Join("C:\\A\\", "N", acp) == "C:\\A\\N", "join after a trailing backslash");
+    ok(Up("C:\\A\\B", acp) == "C:\\A\\", "up from C:\\A\\B: %s", Up("C:\\A\\B", acp).c_str());
+    ok(Up("C:\\A\\", acp) == "C:\\", "up from C:\\A\\: %s", Up("C:\\A\\", acp).c_str());
+    ok(Up("C:\\", acp) == "", "up from C:\\: %s", Up("C:\\", acp).c_str());
+    ok(Up("", acp) == "", "up from nothing");
+    ok(SearchPattern("C:\\", acp) == "C:\\*.*" && SearchPattern("C:\\A", acp) == "C:\\A\\*.*", "patterns");
+    ok(SamePlace("C:\\Desk", "C:\\Desk\\", acp) && SamePlace("C:\\", "C:\\", acp), "same places");
+    ok(!SamePlace("C:\\Desk", "C:\\Desk\\A", acp) && !SamePlace("C:\\A", "C:\\B", acp), "different places");
+
+    // Korean (949): no trail byte is a backslash, but the search still steps by character.
+    if (HasDbcs(949, 0xC7))
+    {
+        const std::string hangul = "C:\\\xC7\xD1\xB1\xDB";   // C:\한글
+        ok(Up(hangul + "\\A", 949) == hangul + "\\", "up below a Korean folder");
+        ok(Up(hangul, 949) == "C:\\", "up from a Korean folder");
+        ok(Join(hangul, "A", 949) == hangul + "\\A", "join to a Korean folder");
+    }
+    else
+        skip("code page 949 is not available");
+
+    // Japanese (932): the trail byte of 0x95 0x5C is a backslash byte.
+    if (HasDbcs(932, 0x95))
+    {
+        const std::string folder = "C:\\\x95\x5C";   // ends in a character whose trail byte is 0x5C
+        ok(!EndsWithBackslash(folder, 932), "a trail byte taken for a backslash");
+        ok(Join(folder, "x", 932) == folder + "\\x", "join after a 0x5C trail byte: %s", Join(folder, "x", 932).c_str());
+        ok(Up(folder, 932) == "C:\\", "up from a folder ending in a 0x5C trail byte: %s", Up(folder, 932).c_str());
+        ok(Up(folder + "\\sub", 932) == folder + "\\", "up into a folder ending in a 0x5C trail byte");
+        ok(LastBackslash(folder, 932) == 2, "last backslash at %u", static_cast<unsigned>(LastBackslash(folder, 932)));
+        ok(SamePlace(folder, folder + "\\", 932) && !SamePlace(folder, "C:\\\x95", 932), "same place with 0x5C trail");
+    }
+    else
+        skip("code page 932 is not available");
+}
+
+static void test_byte_count_text()
+{
+    ok(ByteCountText(0) == "0", "0 bytes: %s", ByteCountText(0).c_str());
+    ok(ByteCountText(5) == "5", "5 bytes");
+    ok(ByteCountText(4294967296ULL) == "4294967296", "4 GiB: %s", ByteCountText(4294967296ULL).c_str());
+    ok(ByteCountText(5368709120ULL) == "5368709120", "5 GiB: %s", ByteCountText(5368709120ULL).c_str());
+}
+
+static void test_folder_entries()
+{
+    if (GetFileAttributesA("T:\\Data\\notes.txt") == INVALID_FILE_ATTRIBUTES)
+    {
+        skip("drive T: holds no picker tree; run tests/picker/make-tree.sh first");
+        return;
+    }
+    const UINT acp = GetACP();
+    std::vector<FolderEntry> entries;
+    ok(ListFolderEntries("T:\\Data\\Photos\\..\\", EntryKind::Folders, acp, entries), "listing T:\\Data via ..");
+    ok(entries.size() == 2, "%u folders", static_cast<unsigned>(entries.size()));
+    for (const FolderEntry& entry : entries)
+        ok(entry.path == "T:\\Data\\" + entry.name, "normalised path %s", entry.path.c_str());
+    ok(ListFolderEntries("T:\\Data", EntryKind::Files, acp, entries), "listing the files of T:\\Data");
+    ok(entries.size() == 1 && entries[0].path == "T:\\Data\\notes.txt" && entries[0].size == 5, "files of T:\\Data");
+    ok(ListFolderEntries("T:\\", EntryKind::Folders, acp, entries) && !entries.empty() &&
+           entries[0].path.compare(0, 3, "T:\\") == 0 && entries[0].path[3] != '\\',
+       "entries of a root have one backslash");
+
+    ok(!ListFolderEntries("T:\\NoSuchFolder", EntryKind::Files, acp, entries) && entries.empty(), "a missing folder");
+    std::string tooLong = "T:\\" + std::string(260, 'x');
+    ok(!ListFolderEntries(tooLong, EntryKind::Files, acp, entries), "a pattern longer than the path field");
+
+    // A file whose full path does not fit is left out, never cut short.
+    const std::string longFolder = "T:\\Long\\" + std::string(200, 'A');
+    ok(ListFolderEntries(longFolder, EntryKind::Files, acp, entries), "listing the long folder");
+    ok(entries.empty(), "%u entries whose path does not fit", static_cast<unsigned>(entries.size()));
+
+    std::vector<Report> reports;
+    CFolderScan scan([&](const std::string& p, const std::string& s, const std::string& m) {
+        reports.push_back({p, s, m});
+    }, acp);
+    scan.ScanFolder("T:\\Long", "T:\\Long");
+    ok(reports.size() == 2, "%u reports below T:\\Long", static_cast<unsigned>(reports.size()));
+    if (reports.size() == 2)
+    {
+        ok(reports[0].path == longFolder && reports[0].size == "-1" && reports[0].mode == "T:\\Long", "long folder report");
+        ok(reports[1].path == "T:\\Long\\short.txt" && reports[1].size == "18", "short file report");
+    }
+}
+
+static void test_registry_helper()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\TavrineTest");
+    CRegistryHelper helper(HKEY_CURRENT_USER);
+
+    // A missing subkey: false, output untouched, subkey not created.
+    std::string text = "sentinel";
+    ok(!helper.ReadString(kScratchKey, "name", text) && text == "sentinel", "read from a missing subkey");
+    HKEY key;
+    ok(RegOpenKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_READ, &key) == ERROR_FILE_NOT_FOUND,
+       "reading created the subkey");
+
+    ok(helper.WriteString(kScratchKey, "plain", "C:\\Data"), "WriteString");
+    ok(helper.ReadString(kScratchKey, "plain", text) && text == "C:\\Data", "read back %s", text.c_str());
+    ok(helper.WriteString(kScratchKey, "null", nullptr), "WriteString with a null text");
+    DWORD type = 0, size = 0;
+    BYTE data[16];
+    size = sizeof(data);
+    ok(RegGetValueA(HKEY_CURRENT_USER, kScratchKey, "null", RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) ==
+               ERROR_SUCCESS &&
+           type == REG_SZ && size == 1 && data[0] == 0,
+       "a null text gives type %lu size %lu", type, size);
+    text = "sentinel";
+    ok(helper.ReadString(kScratchKey, "null", text) && text.empty(), "empty text read back");
+
+    DWORD number = 0x12345678;
+    ok(helper.WriteDword(kScratchKey, "number", &number), "WriteDword");
+    size = sizeof(data);
+    ok(RegGetValueA(HKEY_CURRENT_USER, kScratchKey, "number", RRF_RT_ANY, &type, data, &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == 4 && memcmp(data, &number, 4) == 0,
+       "DWORD stored as type %lu size %lu", type, size);
+    text = "sentinel";
+    ok(!helper.ReadString(kScratchKey, "number", text) && text == "sentinel", "a DWORD read as text");
+    ok(!helper.ReadString(kScratchKey, "absent", text) && text == "sentinel", "a missing value");
+
+    ok(RegOpenKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS, "open scratch key");
+    const char expand[] = "%SystemRoot%\\x";
+    RegSetValueExA(key, "expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof(expand));
+    // No terminating NUL: the text is all of the data.
+    RegSetValueExA(key, "unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3);
+    RegSetValueExA(key, "embedded", 0, REG_SZ, reinterpret_cast<const BYTE*>("ab\0cd"), 6);
+    RegSetValueExA(key, "zero", 0, REG_SZ, nullptr, 0);
+    RegSetValueExA(key, "binary", 0, REG_BINARY, reinterpret_cast<const BYTE*>("abc"), 4);
+    RegCloseKey(key);
+    ok(helper.ReadString(kScratchKey, "expand", text) && text == expand, "REG_EXPAND_SZ read as %s", text.c_str());
+    ok(helper.ReadString(kScratchKey, "unterminated", text) && text == "abc", "unterminated: %s", text.c_str());
+    ok(helper.ReadString(kScratchKey, "embedded", text) && text == "ab", "text up to the first NUL: %s", text.c_str());
+    text = "sentinel";
+    ok(helper.ReadString(kScratchKey, "zero", text) && text.empty(), "a zero-byte value: %s", text.c_str());
+    text = "sentinel";
+    ok(!helper.ReadString(kScratchKey, "binary", text) && text == "sentinel", "REG_BINARY read as text");
+
+    // Writing creates every missing key on the way.
+    ok(helper.WriteString("Software\\TavrineTest\\Deep\\Er", "v", "x"), "write into new nested keys");
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\TavrineTest");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TavrineTest");
+}
+
+static void test_allow_popup()
+{
+    CoInitialize(nullptr);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kAllowKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
+    IVedADA* control = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA,
+                                  reinterpret_cast<void**>(&control));
+    ok(hr == S_OK, "CoCreateInstance: %#lx", hr);
+    if (!control)
+    {
+        CoUninitialize();
+        return;
+    }
+
+    auto check = [](const wchar_t* name, const char* what) {
+        DWORD type = 0, data = 0xdeadbeef, size = sizeof(data);
+        HKEY key;
+        LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow",
+                                    0, KEY_READ, &key);
+        if (result == ERROR_SUCCESS)
+        {
+            result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+            RegCloseKey(key);
+        }
+        ok(result == ERROR_SUCCESS && type == REG_DWORD && size == 4 && data == 0,
+           "%s: result %ld type %lu size %lu data %#lx", what, result, type, size, data);
+    };
+    auto valueCount = []() {
+        HKEY key;
+        DWORD values = 0;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kAllowKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
+        {
+            RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr);
+            RegCloseKey(key);
+        }
+        return values;
+    };
+
+    BSTR site = SysAllocString(L"www.example.com");
+    hr = control->AllowPopUp(site);
+    ok(hr == S_OK, "AllowPopUp: %#lx", hr);
+    check(L"www.example.com", "a site");
+    hr = control->AllowPopUp(site);
+    ok(hr == S_OK && valueCount() == 1, "a second call: %#lx, %lu values", hr, valueCount());
+    SysFreeString(site);
+
+    // The text is used as it is: no trimming, no change of case.
+    site = SysAllocString(L" Www.Example.COM ");
+    control->AllowPopUp(site);
+    SysFreeString(site);
+    check(L" Www.Example.COM ", "a site with spaces and capitals");
+
+    site = SysAllocString(L"한국.example");
+    hr = control->AllowPopUp(site);
+    SysFreeString(site);
+    ok(hr == S_OK, "AllowPopUp with a Korean name: %#lx", hr);
+    check(L"한국.example", "a Korean site");
+    DWORD type = 0, size = 4, data = 1;
+    ok(RegGetValueA(HKEY_CURRENT_USER, kAllowKey, "\xC7\xD1\xB1\xB9.example", RRF_RT_ANY, &type, &data, &size) ==
+           ERROR_SUCCESS,
+       "the Korean name is not stored as code page 949 text");
+
+    site = SysAllocString(L"");
+    hr = control->AllowPopUp(site);
+    SysFreeString(site);
+    ok(hr == S_OK, "AllowPopUp(\"\"): %#lx", hr);
+    check(L"", "an empty string");
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kAllowKey, nullptr);
+    hr = control->AllowPopUp(nullptr);
+    ok(hr == S_OK, "AllowPopUp(NULL): %#lx", hr);
+    check(L"", "a null BSTR");
+
+    control->Release();
+    RegDeleteTreeA(HKEY_CURRENT_USER, kAllowKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
+    CoUninitialize();
+}
+
+namespace
+{
+// Reads a DLGTEMPLATEEX and its items the way the dialog manager does.
+class CTemplateReader
+{
+public:
+    CTemplateReader(const BYTE* data, DWORD size) : m_pData(data), m_dwSize(size) {}
+    bool Failed() const { return m_bFailed; }
+    WORD Word() { return Take<WORD>(); }
+    DWORD Dword() { return Take<DWORD>(); }
+    short Short() { return Take<short>(); }
+    BYTE Byte() { return Take<BYTE>(); }
+    // A name or an ordinal (0xFFFF then the number, returned as "#n").
+    std::wstring NameOrOrdinal()
+    {
+        Align(2);
+        if (m_dwPos + 2 <= m_dwSize && *reinterpret_cast<const WORD*>(m_pData + m_dwPos) == 0xFFFF)
+        {
+            Word();
+            return L"#" + std::to_wstring(Word());
+        }
+        return Text();
+    }
+    std::wstring Text()
+    {
+        Align(2);
+        std::wstring text;
+        for (WORD c; (c = Word()) != 0 && !m_bFailed;)
+            text += static_cast<wchar_t>(c);
+        return text;
+    }
+    void Align(DWORD to) { m_dwPos = (m_dwPos + to - 1) & ~(to - 1); }
+    void Skip(DWORD bytes) { m_dwPos += bytes; }
+
+private:
+    template <typename T>
+    T Take()
+    {
+        T value{};
+        if (m_dwPos + sizeof(T) > m_dwSize)
+        {
+            m_bFailed = true;
+            return value;
+        }
+        memcpy(&value, m_pData + m_dwPos, sizeof(T));
+        m_dwPos += sizeof(T);
+        return value;
+    }
+    const BYTE* m_pData;
+    DWORD m_dwSize;
+    DWORD m_dwPos = 0;
+    bool m_bFailed = false;
+};
+
+HMODULE LoadControlData()
+{
+    HMODULE module = LoadLibraryExA(TestDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ok(module != nullptr, "loading %s: %lu", TestDllPath().c_str(), GetLastError());
+    return module;
+}
+}
+
+static void test_dialog_template()
+{
+    HMODULE module = LoadControlData();
+    if (!module)
+        return;
+    HRSRC resource = FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_FILEPICKER),
+                                     MAKELANGID(LANG_KOREAN, SUBLANG_KOREAN));
+    ok(resource != nullptr, "no Korean dialog %d", IDD_FILEPICKER);
+    if (!resource)
+    {
+        FreeLibrary(module);
+        return;
+    }
+    CTemplateReader r(static_cast<const BYTE*>(LockResource(LoadResource(module, resource))),
+                      SizeofResource(module, resource));
+    ok(r.Word() == 1 && r.Word() == 0xFFFF, "not an extended template");
+    DWORD help = r.Dword(), exStyle = r.Dword(), style = r.Dword();
+    ok(help == 0 && exStyle == 0, "help id %lu, extended style %#lx", help, exStyle);
+    ok(style == 0x80C808C8, "style %#lx", style);
+    WORD count = r.Word();
+    short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
+    ok(count == 5, "%u controls", count);
+    ok(x == 0 && y == 0 && cx == 273 && cy == 181, "placed at %d,%d size %dx%d", x, y, cx, cy);
+    std::wstring menu = r.NameOrOrdinal(), cls = r.NameOrOrdinal(), caption = r.Text();
+    ok(menu.empty() && cls.empty(), "menu %s class %s", Narrow(menu).c_str(), Narrow(cls).c_str());
+    ok(caption == L"대화 상자", "caption %s", Narrow(caption).c_str());
+    WORD points = r.Word(), weight = r.Word();
+    BYTE italic = r.Byte(), charset = r.Byte();
+    std::wstring face = r.Text();
+    ok(points == 9 && weight == 0 && italic == 0 && charset == 0 && face == L"MS Shell Dlg",
+       "font %u/%u/%u/%u %s", points, weight, italic, charset, Narrow(face).c_str());
+
+    struct Control
+    {
+        DWORD id;
+        const wchar_t* cls;
+        const wchar_t* ordinal;   // the predefined class as an ordinal
+        const wchar_t* text;
+        DWORD style;
+        short x, y, cx, cy;
+    };
+    static const Control controls[] = {
+        {116, L"Button", L"#128", L"선택 폴더(파일) 추가", 0x50010001, 133, 158, 79, 16},
+        {2, L"Button", L"#128", L"닫기", 0x50010000, 216, 158, 50, 16},
+        {201, L"ComboBox", L"#133", L"", 0x50210003, 7, 7, 259, 57},
+        {202, L"Edit", L"#129", L"", 0x50810880, 7, 24, 259, 12},
+        {203, L"SysListView32", nullptr, L"", 0x50810841, 7, 42, 259, 112},
+    };
+    for (int i = 0; i < count && i < 5 && !r.Failed(); ++i)
+    {
+        const Control& want = controls[i];
+        r.Align(4);
+        DWORD itemHelp = r.Dword(), itemEx = r.Dword(), itemStyle = r.Dword();
+        short ix = r.Short(), iy = r.Short(), icx = r.Short(), icy = r.Short();
+        DWORD id = r.Dword();
+        std::wstring itemClass = r.NameOrOrdinal(), text = r.NameOrOrdinal();
+        WORD extra = r.Word();
+        r.Skip(extra);
+        ok(id == want.id, "control %d has id %lu, expected %lu", i, id, want.id);
+        // Class names are case-insensitive; the resource compiler stores custom ones in capitals.
+        ok(lstrcmpiW(itemClass.c_str(), want.cls) == 0 || (want.ordinal && itemClass == want.ordinal),
+           "control %lu class %s", id,
+           Narrow(itemClass).c_str());
+        ok(text == want.text, "control %lu text %s", id, Narrow(text).c_str());
+        ok(itemStyle == want.style, "control %lu style %#lx, expected %#lx", id, itemStyle, want.style);
+        ok(itemHelp == 0 && itemEx == 0, "control %lu help %lu extended style %#lx", id, itemHelp, itemEx);
+        ok(ix == want.x && iy == want.y && icx == want.cx && icy == want.cy, "control %lu at %d,%d size %dx%d", id, ix,
+           iy, icx, icy);
+    }
+    ok(!r.Failed(), "the template ends early");
+    FreeLibrary(module);
+}
+
+static void test_parent_bitmap()
+{
+    HMODULE module = LoadControlData();
+    if (!module)
+        return;
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDB_PARENTUP), MAKEINTRESOURCEA(2) /* RT_BITMAP */);
+    ok(resource != nullptr, "no bitmap %d", IDB_PARENTUP);
+    if (resource)
+    {
+        auto info = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, resource)));
+        ok(info->biWidth == 16 && info->biHeight == 16 && info->biBitCount == 24 && info->biCompression == BI_RGB,
+           "bitmap %ldx%ld, %u bits, compression %lu", info->biWidth, info->biHeight, info->biBitCount,
+           info->biCompression);
+        const BYTE* pixels = reinterpret_cast<const BYTE*>(info) + info->biSize;
+        int magenta = 0;
+        for (int i = 0; i < 256; ++i)
+            magenta += pixels[i * 3] == 255 && pixels[i * 3 + 1] == 0 && pixels[i * 3 + 2] == 255;
+        ok(pixels[0] == 255 && pixels[1] == 0 && pixels[2] == 255, "the corner is not magenta");
+        ok(magenta > 64 && magenta < 192, "%d of 256 pixels are background", magenta);
+    }
+    FreeLibrary(module);
+}
+
+TEST_MAIN(TEST(test_path_rules), TEST(test_byte_count_text), TEST(test_folder_entries), TEST(test_registry_helper),
+          TEST(test_allow_popup), TEST(test_dialog_template), TEST(test_parent_bitmap))
