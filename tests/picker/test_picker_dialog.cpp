@@ -80,6 +80,29 @@ bool SetAttribute(const char* path, DWORD attribute)
     return now != INVALID_FILE_ATTRIBUTES && (now & attribute) == attribute;
 }
 
+// Draws the image on white: the magenta background must have become
+// transparent and the arrow (green at 9,3) must be there.
+bool IsParentPicture(HIMAGELIST list, int image)
+{
+    if (!list || image < 0 || image >= ImageList_GetImageCount(list))
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all = {0, 0, 16, 16};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    ImageList_DrawEx(list, image, dc, 0, 0, 16, 16, CLR_NONE, CLR_NONE, ILD_TRANSPARENT);
+    COLORREF corner = GetPixel(dc, 0, 0), arrow = GetPixel(dc, 9, 3);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    if (corner != RGB(255, 255, 255) || arrow != RGB(0, 160, 0))
+        trace("image %d: corner %06lx, arrow %06lx\n", image, corner, arrow);
+    return corner == RGB(255, 255, 255) && arrow == RGB(0, 160, 0);
+}
+
 bool TreeReady()
 {
     if (GetFileAttributesA("T:\\Data\\notes.txt") == INVALID_FILE_ATTRIBUTES)
@@ -164,8 +187,8 @@ static void test_navigation_walk()
                Narrow(rows[0].kind).c_str());
             HIMAGELIST list = reinterpret_cast<HIMAGELIST>(
                 SendMessageW(d.Control(IDC_ITEMLIST), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
-            ok(rows[0].image == ImageList_GetImageCount(list) - 1, "parent icon %d of %d images", rows[0].image,
-               ImageList_GetImageCount(list));
+            ok(IsParentPicture(list, rows[0].image), "parent row image %d of %d is not the parent picture",
+               rows[0].image, ImageList_GetImageCount(list));
             ok(FoldersBeforeFiles(rows), "folders before files");
             ok(rows[3].name == L"notes.txt" && rows[3].size == L"5 바이트" && rows[3].kind == L"2",
                "file row [%s|%s|%s]", Narrow(rows[3].name).c_str(), Narrow(rows[3].size).c_str(),
