@@ -73,23 +73,9 @@ BOOL CFilePickerDlg::OnInitDialog()
     FillLocations();
     InsertColumns();
 
-    // The system small-icon list; the list view shares it (LVS_SHAREIMAGELISTS)
-    // and must never destroy it.
-    SHFILEINFOA info = {};
-    HIMAGELIST icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
-        "*.txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON));
-    if (icons)
-    {
-        m_nParentIcon = ImageList_GetImageCount(icons);
-        CScopedGdiObject bitmap(LoadBitmapA(Module::Instance(), MAKEINTRESOURCEA(IDB_PARENTUP)));
-        if (bitmap)
-        {
-            int added = ImageList_AddMasked(icons, static_cast<HBITMAP>(bitmap.Get()), RGB(255, 0, 255));
-            if (added >= 0)
-                m_nParentIcon = added;
-        }
-        SendMessageA(m_hItems, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons));
-    }
+    // LVS_SHAREIMAGELISTS: the list never destroys it; the dialog does.
+    if (m_icons.Create(Module::Instance(), IDB_PARENTUP))
+        SendMessageA(m_hItems, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(m_icons.List()));
     SendMessageA(m_hItems, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_ONECLICKACTIVATE);
     SendMessageA(m_hItems, LVM_SETCALLBACKMASK, LVIS_FOCUSED, 0);
 
@@ -249,7 +235,7 @@ void CFilePickerDlg::InsertParentRow()
     row.mask = LVIF_TEXT | LVIF_IMAGE;
     row.iItem = 0;
     row.pszText = const_cast<char*>(" ..");
-    row.iImage = m_nParentIcon;
+    row.iImage = m_icons.ParentIndex();
     int index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
     if (index < 0)
         return;
@@ -309,22 +295,13 @@ void CFilePickerDlg::ListFolder()
     if (!m_strWebPath.empty() && !PickerPath::SamePlace(m_strWebDrive, m_strWebPath, m_uCodePage))
         InsertParentRow();
 
-    std::vector<FolderEntry> entries;
-    ListFolderEntries(m_strWebPath, EntryKind::Folders, m_uCodePage, entries);
-    for (const FolderEntry& entry : entries)
-    {
-        SHFILEINFOA info = {};
-        SHGetFileInfoA(entry.path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-        AppendRow(entry.name, info.iIcon, "", kKindFolder, entry.path, "-1");
-    }
-    ListFolderEntries(m_strWebPath, EntryKind::Files, m_uCodePage, entries);
-    for (const FolderEntry& entry : entries)
-    {
-        SHFILEINFOA info = {};
-        SHGetFileInfoA(entry.path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-        AppendRow(entry.name, info.iIcon, FormatSize(entry.size).c_str(), kKindFile, entry.path,
-                  ByteCountText(entry.size));
-    }
+    FolderListing listing;
+    ListFolderEntries(m_strWebPath, m_uCodePage, listing);
+    for (const FolderEntry& entry : listing.folders)
+        AppendRow(entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "", kKindFolder, entry.path, "-1");
+    for (const FolderEntry& entry : listing.files)
+        AppendRow(entry.name, m_icons.FileIcon(entry.path, entry.name), FormatSize(entry.size).c_str(), kKindFile,
+                  entry.path, ByteCountText(entry.size));
     SendMessageA(m_hItems, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(m_hItems, nullptr, TRUE);
 }

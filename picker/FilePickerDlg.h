@@ -4,12 +4,14 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "control/ModalDlg.h"
 #include "control/RegistryHelper.h"
+#include "picker/ShellIcons.h"
 
 class CVedADA;
 
@@ -67,7 +69,8 @@ private:
     const std::string m_strSettingsKey;
     std::string m_strWebDrive;
     std::string m_strWebPath;
-    int m_nParentIcon = -1;
+    // The list view's icons; outlives the list window (destroyed with the dialog object).
+    CShellIcons m_icons;
     UINT m_uCodePage;
     std::vector<std::unique_ptr<LocationEntry>> m_locations;
     std::vector<std::unique_ptr<PickerItem>> m_items;

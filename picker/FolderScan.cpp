@@ -8,9 +8,10 @@
 #include "control/Shared.h"
 #include "picker/PickerPath.h"
 
-bool ListFolderEntries(const std::string& folder, EntryKind kind, UINT codePage, std::vector<FolderEntry>& entries)
+bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
 {
-    entries.clear();
+    listing.folders.clear();
+    listing.files.clear();
     std::string pattern = PickerPath::SearchPattern(folder, codePage);
     if (pattern.size() > PickerPath::kMaxPathBytes)
         return false;
@@ -22,24 +23,26 @@ bool ListFolderEntries(const std::string& folder, EntryKind kind, UINT codePage,
     CScopedFind find(FindFirstFileA(pattern.c_str(), &data));
     if (!find)
         return false;
-    const DWORD skipped = kind == EntryKind::Folders ? FILE_ATTRIBUTE_HIDDEN
-                                                     : FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
     do
     {
         if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0)
             continue;
-        if (data.dwFileAttributes & skipped)
-            continue;
-        if (kind == EntryKind::Folders && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        const DWORD attributes = data.dwFileAttributes;
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
             continue;
         FolderEntry entry;
         entry.name = data.cFileName;
-        entry.path = parent + '\\' + entry.name;
+        entry.path.reserve(parent.size() + 1 + entry.name.size());
+        entry.path = parent;
+        entry.path += '\\';
+        entry.path += entry.name;
         // A shortened path would name some other file: leave the entry out.
         if (entry.path.size() > PickerPath::kMaxPathBytes)
             continue;
         entry.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        entries.push_back(std::move(entry));
+        entry.attributes = attributes;
+        (isFolder ? listing.folders : listing.files).push_back(std::move(entry));
     } while (FindNextFileA(find.Get(), &data));
     return true;
 }
@@ -69,36 +72,65 @@ bool CFolderScan::IdentifyFolder(const std::string& folder, FolderId& id)
     return true;
 }
 
-bool CFolderScan::IsOnWalkPath(const FolderId& id) const
+bool CFolderScan::IsOnWalkPath(const FolderId& id)
 {
-    for (const FolderId& on : m_walkPath)
-        if (on.volume == id.volume && on.indexHigh == id.indexHigh && on.indexLow == id.indexLow)
+    for (WalkLevel& level : m_walkPath)
+    {
+        if (!level.identified)
+        {
+            level.known = IdentifyFolder(level.path, level.id);
+            level.identified = true;
+        }
+        if (level.known && level.id.volume == id.volume && level.id.indexHigh == id.indexHigh &&
+            level.id.indexLow == id.indexLow)
             return true;
+    }
     return false;
+}
+
+bool CFolderScan::MayEnter(const FolderEntry& sub)
+{
+    // A plain folder below plain folders cannot be one of its own ancestors;
+    // only a link, or anything below one, can lead back up. Reading a
+    // folder's identity costs as much as listing it, so only those are read.
+    // A folder that cannot be identified is entered: the path field bounds
+    // how deep such a walk can go.
+    if (!(sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && m_nLinkLevels == 0)
+        return true;
+    FolderId id;
+    return !IdentifyFolder(sub.path, id) || !IsOnWalkPath(id);
+}
+
+void CFolderScan::Walk(const std::string& folder, const std::string& base, bool throughLink)
+{
+    m_walkPath.push_back({folder, throughLink, false, false, {}});
+    if (throughLink)
+        ++m_nLinkLevels;
+
+    // One listing per folder: subfolders and files come out of the same
+    // enumeration in the same order that one pass for each would give.
+    FolderListing listing;
+    ListFolderEntries(folder, m_uCodePage, listing);
+    for (const FolderEntry& sub : listing.folders)
+    {
+        m_report(sub.path, "-1", base);
+        if (MayEnter(sub))
+            Walk(sub.path, base, (sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    }
+    for (const FolderEntry& file : listing.files)
+        m_report(file.path, ByteCountText(file.size), base);
+
+    if (throughLink)
+        --m_nLinkLevels;
+    m_walkPath.pop_back();
 }
 
 void CFolderScan::ScanFolder(const std::string& folder, const std::string& base)
 {
-    // A folder that cannot be identified is still walked: the path field
-    // bounds how deep such a walk can go.
-    FolderId id;
-    bool known = IdentifyFolder(folder, id);
-    if (known && IsOnWalkPath(id))
-        return;
-    if (known)
-        m_walkPath.push_back(id);
-
-    std::vector<FolderEntry> entries;
-    ListFolderEntries(folder, EntryKind::Folders, m_uCodePage, entries);
-    for (const FolderEntry& sub : entries)
-    {
-        m_report(sub.path, "-1", base);
-        ScanFolder(sub.path, base);
-    }
-    ListFolderEntries(folder, EntryKind::Files, m_uCodePage, entries);
-    for (const FolderEntry& file : entries)
-        m_report(file.path, ByteCountText(file.size), base);
-
-    if (known)
-        m_walkPath.pop_back();
+    m_walkPath.clear();
+    m_nLinkLevels = 0;
+    // The chosen folder may itself be a link: then everything below is checked.
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    bool link = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    Walk(folder, base, link);
 }

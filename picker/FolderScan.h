@@ -14,20 +14,23 @@ struct FolderEntry
     std::string name;       // as enumerated
     std::string path;       // absolute folder path, a backslash, the name
     ULONGLONG size = 0;     // files only
+    DWORD attributes = 0;
 };
 
-enum class EntryKind
+// One folder's visible entries, each kind in enumeration order.
+struct FolderListing
 {
-    Folders,
-    Files,
+    std::vector<FolderEntry> folders;
+    std::vector<FolderEntry> files;
 };
 
-// Enumerates folder once and keeps the entries of one kind, skipping "." and
-// "..", hidden entries and, for files, system files (system folders stay).
-// A pattern longer than the path field is not enumerated, and an entry whose
-// full path would not fit the field is left out rather than cut short.
-// Answers false when the folder could not be enumerated.
-bool ListFolderEntries(const std::string& folder, EntryKind kind, UINT codePage, std::vector<FolderEntry>& entries);
+// Enumerates folder once, skipping "." and "..", hidden entries and system
+// files (system folders stay). A pattern longer than the path field is not
+// enumerated, and an entry whose full path would not fit the field is left
+// out rather than cut short. Answers false when the folder could not be
+// enumerated. One pass gives both kinds in the same order as a pass for
+// each would.
+bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing);
 
 // The decimal byte count of a report ("%I64d": digits only).
 std::string ByteCountText(ULONGLONG size);
@@ -38,7 +41,8 @@ using ReportFn = std::function<void(const std::string& path, const std::string& 
 // The walk below one chosen folder. Every report below it carries the chosen
 // folder's path as its mode. Subfolders (each followed by its own tree) come
 // before the folder's files. A folder that is already on the current path of
-// the walk (a junction or link pointing back up) is reported but not entered.
+// the walk (reached again through a junction or link) is reported but not
+// entered.
 class CFolderScan
 {
 public:
@@ -53,10 +57,23 @@ private:
         DWORD indexHigh;
         DWORD indexLow;
     };
+    // One folder on the current path of the walk; its identity is read only
+    // when some folder has to be compared with it.
+    struct WalkLevel
+    {
+        std::string path;
+        bool throughLink;
+        bool identified;
+        bool known;
+        FolderId id;
+    };
     static bool IdentifyFolder(const std::string& folder, FolderId& id);
-    bool IsOnWalkPath(const FolderId& id) const;
+    bool IsOnWalkPath(const FolderId& id);
+    bool MayEnter(const FolderEntry& sub);
+    void Walk(const std::string& folder, const std::string& base, bool throughLink);
 
     ReportFn m_report;
     UINT m_uCodePage;
-    std::vector<FolderId> m_walkPath;
+    std::vector<WalkLevel> m_walkPath;
+    int m_nLinkLevels = 0;   // levels of the walk path entered through a link
 };

@@ -202,6 +202,8 @@ bool CPickerDriver::Select(const std::vector<int>& rows)
     for (int row : rows)
         if (row < 0 || !SendBounded(m_hList, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(m_pRemote)))
             return false;
+    // Focus on the list, as after a click, so the selection shows.
+    SendBounded(m_hDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hList), TRUE);
     // LVM_SETITEMSTATE can answer TRUE and select nothing when the pointer is wrong.
     return SelectedCount() == static_cast<int>(rows.size());
 }

@@ -49,6 +49,11 @@ mkdir -p Cycle/inner
 bytes Cycle/c.txt 13
 bytes Cycle/inner/i.txt 14
 ln -s .. Cycle/inner/back
+# A link from a chosen folder to its own parent, which is not on the walk.
+mkdir -p Outer/Inner
+bytes Outer/o.txt 19
+bytes Outer/Inner/i.txt 20
+ln -s .. Outer/Inner/toOuter
 
 # Long names: the file's full path is longer than a path field may hold.
 long_folder=$(printf 'A%.0s' $(seq 200))
@@ -62,4 +67,7 @@ bytes '한글/문서.txt' 15
 bytes '한글/사진/풍경.jpg' 16
 
 ln -sfn "$tree" "$WINEPREFIX/dosdevices/t:"
+# A running wineserver keeps the drive list it has seen: let it end, so the
+# next Wine program starts one that knows T:.
+timeout 60 /usr/lib/wine/wineserver -w </dev/null || true
 echo "picker tree ready at $tree (T:)"

@@ -21,6 +21,10 @@ namespace
 {
 void PrintRows(CPickerDriver& driver)
 {
+    std::vector<std::wstring> locations = driver.Locations();
+    int current = driver.CurrentLocation();
+    for (size_t i = 0; i < locations.size(); ++i)
+        std::printf("location%s\t%s\n", static_cast<int>(i) == current ? "*" : "", Narrow(locations[i]).c_str());
     std::printf("folder\t%s\n", Narrow(driver.FolderPath()).c_str());
     for (const PickerRow& row : driver.Rows())
         std::printf("row\t%s\t%s\t%s\n", Narrow(row.name).c_str(), Narrow(row.size).c_str(), Narrow(row.kind).c_str());

@@ -152,11 +152,8 @@ static void test_first_opening()
         HWND list = d.Control(IDC_ITEMLIST);
         LRESULT extended = SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
         ok((extended & 0x41) == 0x41, "extended list style %#lx", static_cast<long>(extended));
-        SHFILEINFOA info = {};
-        HIMAGELIST system = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
-            "*.txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON));
         HIMAGELIST shown = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
-        ok(shown && shown == system, "small image list %p, system list %p", shown, system);
+        ok(shown != nullptr, "no small image list");
 
         // The caption's close box ends the picker like its close button.
         PostMessageW(d.Dialog(), WM_CLOSE, 0, 0);
@@ -193,8 +190,12 @@ static void test_navigation_walk()
             ok(rows[3].name == L"notes.txt" && rows[3].size == L"5 바이트" && rows[3].kind == L"2",
                "file row [%s|%s|%s]", Narrow(rows[3].name).c_str(), Narrow(rows[3].size).c_str(),
                Narrow(rows[3].kind).c_str());
-            for (int i = 1; i <= 2; ++i)
-                ok(rows[i].size.empty() && rows[i].hasItemData && rows[i].image >= 0, "folder row %d", i);
+            for (int i = 1; i <= 3; ++i)
+            {
+                ok(rows[i].hasItemData && rows[i].image >= 0, "row %d has no item or image", i);
+                ok(!IsParentPicture(list, rows[i].image), "row %d shows the parent picture", i);
+            }
+            ok(rows[1].size.empty() && rows[2].size.empty(), "folder rows with a size");
         }
         ok(ReadSetting("strWebPath") == L"T:\\Data", "strWebPath %s", Narrow(ReadSetting("strWebPath")).c_str());
         ok(ReadSetting("strWebDrive") == L"T:\\", "strWebDrive %s", Narrow(ReadSetting("strWebDrive")).c_str());
@@ -235,6 +236,17 @@ static void test_navigation_walk()
         d.NotifyDoubleClick();
         ok(d.FolderPath() == L"T:\\Data\\", "with nothing selected went to %s", Narrow(d.FolderPath()).c_str());
     });
+
+    // The shell's own icon list is left as it was: an image added to it puts
+    // the small and large lists out of step and later icons go wrong.
+    SHFILEINFOA info = {};
+    HIMAGELIST system = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
+        "*.txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON));
+    int found = -1;
+    for (int i = 0; system && i < ImageList_GetImageCount(system) && found < 0; ++i)
+        if (IsParentPicture(system, i))
+            found = i;
+    ok(system && found < 0, "the parent picture is image %d of the shell's list", found);
 }
 
 static void test_worked_example()
@@ -417,6 +429,19 @@ static void test_directory_cycle()
                      {L"T:\\Cycle\\inner\\back\\inner\\back", L"-1", L"T:\\Cycle\\inner\\back"},
                      {L"T:\\Cycle\\inner\\back\\inner\\i.txt", L"14", L"T:\\Cycle\\inner\\back"},
                      {L"T:\\Cycle\\inner\\back\\c.txt", L"13", L"T:\\Cycle\\inner\\back"}});
+        // A link up to the chosen folder's parent: the walk goes through it
+        // once and stops at the chosen folder.
+        d.Open(0);
+        d.Open(0);
+        d.OpenPath(L"Outer");
+        SelectNames(d, {L"Inner"});
+        d.ClickAdd();
+        CheckEvents("Outer\\Inner", control.sink.Take(),
+                    {{L"T:\\Outer\\Inner", L"-1", L"-1"},
+                     {L"T:\\Outer\\Inner\\toOuter", L"-1", L"T:\\Outer\\Inner"},
+                     {L"T:\\Outer\\Inner\\toOuter\\Inner", L"-1", L"T:\\Outer\\Inner"},
+                     {L"T:\\Outer\\Inner\\toOuter\\o.txt", L"19", L"T:\\Outer\\Inner"},
+                     {L"T:\\Outer\\Inner\\i.txt", L"20", L"T:\\Outer\\Inner"}});
     });
 }
 

@@ -87,25 +87,27 @@ static void test_folder_entries()
         return;
     }
     const UINT acp = GetACP();
-    std::vector<FolderEntry> entries;
-    ok(ListFolderEntries("T:\\Data\\Photos\\..\\", EntryKind::Folders, acp, entries), "listing T:\\Data via ..");
-    ok(entries.size() == 2, "%u folders", static_cast<unsigned>(entries.size()));
-    for (const FolderEntry& entry : entries)
-        ok(entry.path == "T:\\Data\\" + entry.name, "normalised path %s", entry.path.c_str());
-    ok(ListFolderEntries("T:\\Data", EntryKind::Files, acp, entries), "listing the files of T:\\Data");
-    ok(entries.size() == 1 && entries[0].path == "T:\\Data\\notes.txt" && entries[0].size == 5, "files of T:\\Data");
-    ok(ListFolderEntries("T:\\", EntryKind::Folders, acp, entries) && !entries.empty() &&
-           entries[0].path.compare(0, 3, "T:\\") == 0 && entries[0].path[3] != '\\',
+    FolderListing listing;
+    ok(ListFolderEntries("T:\\Data\\Photos\\..\\", acp, listing), "listing T:\\Data via ..");
+    ok(listing.folders.size() == 2, "%u folders", static_cast<unsigned>(listing.folders.size()));
+    for (const FolderEntry& entry : listing.folders)
+        ok(entry.path == "T:\\Data\\" + entry.name && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY),
+           "normalised path %s", entry.path.c_str());
+    ok(listing.files.size() == 1 && listing.files[0].path == "T:\\Data\\notes.txt" && listing.files[0].size == 5,
+       "files of T:\\Data");
+    ok(ListFolderEntries("T:\\", acp, listing) && !listing.folders.empty() &&
+           listing.folders[0].path.compare(0, 3, "T:\\") == 0 && listing.folders[0].path[3] != '\\',
        "entries of a root have one backslash");
 
-    ok(!ListFolderEntries("T:\\NoSuchFolder", EntryKind::Files, acp, entries) && entries.empty(), "a missing folder");
+    ok(!ListFolderEntries("T:\\NoSuchFolder", acp, listing) && listing.folders.empty() && listing.files.empty(),
+       "a missing folder");
     std::string tooLong = "T:\\" + std::string(260, 'x');
-    ok(!ListFolderEntries(tooLong, EntryKind::Files, acp, entries), "a pattern longer than the path field");
+    ok(!ListFolderEntries(tooLong, acp, listing), "a pattern longer than the path field");
 
     // A file whose full path does not fit is left out, never cut short.
     const std::string longFolder = "T:\\Long\\" + std::string(200, 'A');
-    ok(ListFolderEntries(longFolder, EntryKind::Files, acp, entries), "listing the long folder");
-    ok(entries.empty(), "%u entries whose path does not fit", static_cast<unsigned>(entries.size()));
+    ok(ListFolderEntries(longFolder, acp, listing), "listing the long folder");
+    ok(listing.files.empty(), "%u entries whose path does not fit", static_cast<unsigned>(listing.files.size()));
 
     std::vector<Report> reports;
     CFolderScan scan([&](const std::string& p, const std::string& s, const std::string& m) {
