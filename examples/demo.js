@@ -1,6 +1,8 @@
 // The user of the demonstration session (tools/demo.sh): runs after page.js in
 // the page host and does, step by step, what the buttons of upload.html do.
-// Everything the page receives from the control is printed by page.js's handlers.
+// Everything the page receives from the control is printed by page.js's
+// handlers. tools/demo.sh prepares the machine: the folder the user picks
+// from (drive T:) and a driver that works the file picker like a user.
 
 function step(title) {
     pageLog("");
@@ -15,26 +17,19 @@ if (!checkControl()) {
 }
 pageLog("  컨트롤 준비 완료");
 
-step("2. 선택한 항목 보고");
-// The items of a chosen folder and a chosen file, as the picker reports them.
-var folder = "C:\\자료\\사진";
-var items = [
-    [folder, "-1", "-1"],
-    [folder + "\\여행", "-1", folder],
-    [folder + "\\여행\\a.jpg", "1000", folder],
-    [folder + "\\b.jpg", "2048", folder],
-    ["C:\\자료\\메모.txt", "5", "-1"]
-];
-for (var i = 0; i < items.length; i++) {
-    pageLog("  -> control.SelectComplete(\"" + items[i].join("\", \"") + "\")");
-    reportItem(items[i][0], items[i][1], items[i][2]);
-}
-pageLog("  받은 항목 " + page.picked.length + "개, 그중 파일 " + pickedFiles().length + "개");
+step("2. 팝업 허용");
+pageLog("  -> control.AllowPopUp(\"tavrine.example\")");
+allowPopUps("tavrine.example");
 
-step("3. 웹 링크 (로그인 전)");
+step("3. 파일 선택 (T:\\ 에서 폴더 '사진'과 파일 '메모.txt')");
+pageLog("  -> control.ShowUpFileDlg()");
+var count = pickFiles();
+pageLog("  선택 창이 닫혔습니다: 받은 항목 " + count + "개, 그중 파일 " + pickedFiles().length + "개");
+
+step("4. 웹 링크 (로그인 전)");
 pageLog("  -> control.LauncherWebLink(\"\", \"\", \"https://tavrine.example/s/7f3a\")");
 var passed = openWebLink("", "", "https://tavrine.example/s/7f3a");
-pageLog(passed ? "  링크를 전달했습니다" : "  로그인 정보가 없어 전달하지 않았습니다 (\"0\")");
+pageLog(passed ? "  링크를 전달했습니다 (\"1\")" : "  로그인 정보가 없어 전달하지 않았습니다 (\"0\")");
 
 pageLog("");
 pageLog("데모 끝");

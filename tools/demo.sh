@@ -2,6 +2,9 @@
 # Demonstration session: builds the control, registers it in a fresh private Wine
 # prefix and runs the sample page's script (examples/page.js, driven by
 # examples/demo.js) in the page host, which prints what the page receives.
+# The page goes the main road: it checks the control, allows pop-ups, picks a
+# folder and a file in the file picker (worked by the picker driver, as a user
+# would) and tries a web link before logging in.
 #   tools/demo.sh [mingw-i686|mingw-x64]
 # The default is the product, the 32-bit build (its Wine processes run under qemu).
 set -uo pipefail
@@ -10,21 +13,39 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=tools/wine-env.sh
 source "$ROOT/tools/wine-env.sh"
 
+winpath() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
+
 # --inside: the Wine part, run in the environment the outer part prepared
 # (for the 32-bit build inside the qemu namespace, wineserver included).
 if [ "${1:-}" = --inside ]; then
-  build=$2
+  build=$2 demo=$3
   run() { "$ROOT/tools/wine-run.sh" "$@"; }
-  winpath() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
   tavrine_log "Registering $build/TavrineControl.DLL"
   run --regsvr32 "$build/TavrineControl.DLL" || exit 1
+  # The user's part in the picker: choose drive T:, add the folder 사진 and the
+  # file 메모.txt, close. If a step fails the picker is closed all the same, so
+  # that the page's call returns.
+  work_picker() {
+    local driver="$build/tests/picker/picker_driver.exe"
+    TAVRINE_WINE_TIMEOUT=300 run "$driver" --wait 240000 --location "(T:)" --select "사진|메모.txt" \
+        --pause 500 --add --pause 500 --close >>"$demo/picker.log" 2>&1 && return 0
+    TAVRINE_WINE_TIMEOUT=60 run "$driver" --wait 5000 --close >>"$demo/picker.log" 2>&1
+    return 1
+  }
+  work_picker &
+  driver=$!
   tavrine_log "Running examples/page.js in the page host"
   echo
-  # The page host writes UTF-8; a failing page exits non-zero.
+  # The page host writes UTF-8; a failing page exits non-zero. Wine's own note
+  # about the Z: drive's volume label (the picker lists every drive) is noise here.
   run "$build/tests/tools/PageHost.exe" "$(winpath "$ROOT/examples/page.js")" \
-      "$(winpath "$ROOT/examples/demo.js")"
+      "$(winpath "$ROOT/examples/demo.js")" 2> >(grep -v 'FS volume label and serial are not available' >&2)
   rc=$?
   echo
+  wait "$driver" || { echo "The picker driver failed:"; cat "$demo/picker.log"; rc=1; }
+  echo "== The browser's pop-up allow list"
+  timeout 60 "$TAVRINE_WINE" reg query 'HKCU\Software\Microsoft\Internet Explorer\New Windows\Allow' \
+      </dev/null 2>/dev/null | iconv -f CP949 -t UTF-8 | tr -d '\r' | grep -v '^$' | sed 's/^/  /'
   timeout 30 "$TAVRINE_WINESERVER" -w </dev/null || timeout 10 "$TAVRINE_WINESERVER" -k </dev/null
   exit $rc
 fi
@@ -36,33 +57,47 @@ case $preset in
   *) echo "usage: tools/demo.sh [mingw-i686|mingw-x64]" >&2; exit 2 ;;
 esac
 build="$ROOT/build/$preset"
+demo="$build/demo"
 
 tavrine_log "$preset: configuring and building (log in build/$preset/demo-build.log)"
 mkdir -p "$build"
-# Configured as tools/run-tests.sh does (the local test update server's address), so
-# that the two never make each other rebuild.
+# Configured as tools/run-tests.sh does: the update server's address is the local
+# test server's, and the two never make each other rebuild.
 port=$(tavrine_test_port "$build")
 if ! { (cd "$ROOT" && cmake --preset "$preset" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port") &&
-       cmake --build "$build" -j"${TAVRINE_BUILD_JOBS:-2}" --target PrefixSetup TavrineControl PageHost
+       cmake --build "$build" -j"${TAVRINE_BUILD_JOBS:-2}" --target PrefixSetup TavrineControl PageHost \
+             picker_driver
      } >"$build/demo-build.log" 2>&1; then
   grep -E -A5 'error|Error [0-9]' "$build/demo-build.log" | head -100
   tavrine_log "$preset: build FAILED"
   exit 1
 fi
 
+# The folder the user picks from, which the prefix sees as drive T:. The picker
+# is worked from another process, where it can choose a drive and select rows
+# but not open a folder (Wine does not carry WM_NOTIFY across processes).
+rm -rf "$demo"
+mkdir -p "$demo/files/사진/여행"
+head -c 1000 /dev/zero | tr '\0' a >"$demo/files/사진/여행/a.jpg"
+head -c 2048 /dev/zero | tr '\0' b >"$demo/files/사진/b.jpg"
+printf '회의 메모' | iconv -f UTF-8 -t CP949 >"$demo/files/메모.txt"
+
 tavrine_ensure_template "$build" || exit 1
 (
   trap tavrine_cleanup EXIT
   trap 'exit 130' INT TERM
   tavrine_fresh_prefix "$build" || exit 1
+  ln -sfn "$demo/files" "$TAVRINE_PREFIX/dosdevices/t:"
   tavrine_start_xvfb || exit 1
   tavrine_export_env "$arch" "$build"
   tavrine_log "$preset: fresh prefix $WINEPREFIX, display $DISPLAY"
   if [ "$arch" = i686 ]; then
-    timeout 900 "$ROOT/tools/win32-env" "$0" --inside "$build"
+    timeout 900 "$ROOT/tools/win32-env" "$0" --inside "$build" "$demo"
   else
-    timeout 900 "$0" --inside "$build"
+    timeout 900 "$0" --inside "$build" "$demo"
   fi
+  rc=$?
+  exit $rc
 )
 rc=$?
 if [ $rc -eq 0 ]; then
