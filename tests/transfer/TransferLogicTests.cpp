@@ -1,0 +1,164 @@
+// The transfer code that needs no window: job-text appends, job records,
+// companion command lines and the download-mode choice.
+#include <clocale>
+#include <cstring>
+#include <mbctype.h>
+#include <string>
+
+#include "harness/TestHarness.h"
+#include "transfer/CompanionCommandLine.h"
+#include "transfer/DownloadMode.h"
+#include "transfer/JobRecord.h"
+#include "transfer/JobText.h"
+
+static void test_job_text()
+{
+    std::string up;
+    CJobText::AppendItem(up, "a");
+    CJobText::AppendItem(up, "b");
+    ok(up == "a#>b", "got %s\n", up.c_str());
+    CJobText::AppendItem(up, "");
+    ok(up == "a#>b#>", "an empty item keeps its separator: %s\n", up.c_str());
+
+    std::string first;
+    CJobText::AppendItem(first, "");
+    ok(first.empty(), "an empty item on an empty text adds nothing: %s\n", first.c_str());
+    CJobText::AppendItem(first, "b");
+    ok(first == "b", "no separator in front of the first real item: %s\n", first.c_str());
+
+    std::string tricky;
+    CJobText::AppendItem(tricky, "x#>y#<z");
+    ok(tricky == "x#>y#<z", "items are stored unescaped: %s\n", tricky.c_str());
+
+    std::string down;
+    CJobText::AppendPair(down, "", "");
+    ok(down == "#<", "got %s\n", down.c_str());
+    CJobText::AppendPair(down, "", "");
+    ok(down == "#<#>#<", "got %s\n", down.c_str());
+
+    std::string pairs;
+    CJobText::AppendPair(pairs, "12", "C:\\Down\\a.txt");
+    CJobText::AppendPair(pairs, "15", "C:\\Down\\b c.txt");
+    ok(pairs == "12#<C:\\Down\\a.txt#>15#<C:\\Down\\b c.txt", "got %s\n", pairs.c_str());
+    std::string onlyIdx;
+    CJobText::AppendPair(onlyIdx, "7", "");
+    ok(onlyIdx == "7#<", "got %s\n", onlyIdx.c_str());
+}
+
+static void test_job_text_growth()
+{
+    // Appending must stay linear: count how often the buffer moves.
+    std::string text;
+    int moves = 0;
+    const char* data = text.data();
+    for (int i = 0; i < 200000; ++i)
+    {
+        CJobText::AppendItem(text, "12345");
+        if (text.data() != data)
+        {
+            ++moves;
+            data = text.data();
+        }
+    }
+    ok(text.size() == 200000 * 5 + 199999 * 2, "size %u\n", static_cast<unsigned>(text.size()));
+    ok(moves < 40, "the text was reallocated %d times\n", moves);
+}
+
+static uint32_t LittleEndianAt(const std::string& bytes, size_t at)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+static void test_job_record()
+{
+    std::string record = CJobRecord::Build(CJobRecord::kUpload, "a#>b", 0x89ABCDEF);
+    static const char expected[] = "\x02\0\0\0\x05\0\0\0\xEF\xCD\xAB\x89" "a#>b";
+    ok(record.size() == 17, "size %u\n", static_cast<unsigned>(record.size()));
+    ok(record == std::string(expected, sizeof(expected)), "the bytes differ\n");
+
+    std::string empty = CJobRecord::Build(CJobRecord::kWebLink, "", 0);
+    ok(empty.size() == 13 && LittleEndianAt(empty, 0) == 8 && LittleEndianAt(empty, 4) == 1 && empty[12] == '\0',
+       "an empty text is one NUL byte\n");
+
+    std::string korean = "\xC7\xD1\xB1\xDB#<C:\\\xC7\xD1.txt";   // 한글#<C:\한.txt in CP949
+    std::string download = CJobRecord::Build(CJobRecord::kDownload, korean, 1);
+    ok(LittleEndianAt(download, 0) == 7, "kind %u\n", LittleEndianAt(download, 0));
+    ok(LittleEndianAt(download, 4) == korean.size() + 1, "length %u\n", LittleEndianAt(download, 4));
+    ok(download.compare(12, std::string::npos, korean + '\0') == 0, "text bytes differ\n");
+    ok(CJobRecord::kHeaderSize == 12, "header %u\n", static_cast<unsigned>(CJobRecord::kHeaderSize));
+}
+
+static void test_command_line()
+{
+    std::string path = "C:\\Documents and Settings\\user\\Local Settings\\Temp\\Tavrine_Upload_List";
+    std::string encoded = CCompanionCommandLine::EncodeSpaces(path);
+    ok(encoded == "C:\\Documents[[SPACE]]and[[SPACE]]Settings\\user\\Local[[SPACE]]Settings\\Temp\\Tavrine_Upload_List",
+       "got %s\n", encoded.c_str());
+    ok(CCompanionCommandLine::EncodeSpaces("C:\\Temp\\x") == "C:\\Temp\\x", "a path without spaces is unchanged\n");
+    ok(CCompanionCommandLine::EncodeSpaces("  ") == "[[SPACE]][[SPACE]]", "every space is replaced\n");
+    ok(CCompanionCommandLine::EncodeSpaces("a\tb") == "a\tb", "only 0x20 is replaced\n");
+
+    std::string id = "user", pw = "p@ss%s", list = "C:\\x[[SPACE]]y";
+    std::string parameters = CCompanionCommandLine::Format("bbs %s %s %s", {&id, &pw, &list});
+    ok(parameters == "bbs user p@ss%s C:\\x[[SPACE]]y", "values are not formats themselves: %s\n", parameters.c_str());
+    parameters = CCompanionCommandLine::Format("weblink %s %s %s", {&id, &pw, &list});
+    ok(parameters == "weblink user p@ss%s C:\\x[[SPACE]]y", "got %s\n", parameters.c_str());
+    parameters = CCompanionCommandLine::Format("%s %s", {&id, &pw});
+    ok(parameters == "user p@ss%s", "got %s\n", parameters.c_str());
+    std::string longId(5000, 'u');
+    parameters = CCompanionCommandLine::Format("%s %s", {&longId, &pw});
+    ok(parameters.size() == 5000 + 1 + pw.size(), "no length limit: %u\n", static_cast<unsigned>(parameters.size()));
+
+    struct Case
+    {
+        const char* value;
+        bool safe;
+    };
+    static const Case cases[] = {
+        {"user", true}, {"\xC8\xAB\xB1\xE6\xB5\xBF", true}, {"a@b.c!#$%&'()*+,-./:;<=>?[\\]^_`{|}~", true},
+        {"", false},    {"a b", false}, {"a\tb", false}, {"a\"b", false}, {"a\nb", false},
+        {"a\rb", false}, {"\x01", false}, {"a\x7F", false}, {" ", false},
+    };
+    for (const Case& c : cases)
+        ok(CCompanionCommandLine::IsSafeCredential(c.value) == c.safe, "\"%s\": expected %d\n", c.value, c.safe);
+}
+
+static void check_modes(const char* when)
+{
+    static const char* const plain[] = {"", "D", "N", "0", "R", "Rzzz", "A", "\x01", "RZ\xB0\xA1"};
+    static const char* const speed[] = {"S", "Speed", "s", "T", "Sa", "\xB0\xA1", "\xC7\xD1\xB1\xDB", "z", "\xFF",
+                                        "\xB0"};
+    for (const char* mode : plain)
+        ok(!CDownloadMode::SelectsSpeed(mode), "%s: \"%s\" should choose the download program\n", when, mode);
+    for (const char* mode : speed)
+        ok(CDownloadMode::SelectsSpeed(mode), "%s: \"%s\" should choose the speed program\n", when, mode);
+    // Only the first byte decides, whatever follows it.
+    for (int lead = 1; lead < 256; ++lead)
+    {
+        for (int next : {0, int('A'), 0xA1, 0xFE})
+        {
+            char mode[3] = {static_cast<char>(lead), static_cast<char>(next), 0};
+            bool wanted = lead >= 'S';
+            if (CDownloadMode::SelectsSpeed(mode) != wanted)
+                ok(false, "%s: mode %02x %02x chose %s\n", when, lead, next, wanted ? "download" : "speed");
+        }
+    }
+}
+
+static void test_download_mode()
+{
+    trace("multibyte code page at start: %d\n", _getmbcp());
+    check_modes("start-up locale");
+    const char* locale = setlocale(LC_ALL, "Korean");
+    ok(locale != nullptr, "setlocale(LC_ALL, \"Korean\") failed\n");
+    trace("setlocale(LC_ALL, \"Korean\") = %s, multibyte code page %d\n", locale ? locale : "(null)", _getmbcp());
+    check_modes("Korean locale");
+    _setmbcp(_MB_CP_SBCS);
+    check_modes("single-byte code page");
+    setlocale(LC_ALL, "C");
+    _setmbcp(_MB_CP_ANSI);
+}
+
+TEST_MAIN(TEST(test_job_text), TEST(test_job_text_growth), TEST(test_job_record), TEST(test_command_line),
+          TEST(test_download_mode))
