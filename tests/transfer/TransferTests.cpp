@@ -260,7 +260,7 @@ static void test_upload_handoff()
     control->UpLoadInfo(CBstr(L"c").Get());
     check_hr(control->UpLoadEnd(CBstr(L"other").Get(), CBstr(L"pw2").Get()), S_OK);
     check_list(upList, {2, "a#>b"}, {2, "a#>b#>c"});
-    ok(WaitForLines(log, {"TavrineUp.exe ", "record source=file offset=17 kind=2 length=7 ", " text=a#>b#>c"}),
+    ok(WaitForLines(log, {"TavrineUp.exe ", "record source=file offset=17 kind=2 length=8 ", " text=a#>b#>c"}),
        "the companion did not read the second record\n");
     ok(Starts(log, "TavrineUp.exe") == 1, "the companion was started %u times\n",
        static_cast<unsigned>(Starts(log, "TavrineUp.exe")));
@@ -358,7 +358,7 @@ static void test_download_modes()
     // The speed program runs now: a plain mode goes to it too.
     check_hr(control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get()), S_OK);
     check_list(downList, {7, "12#<C:\\Down\\a.txt"}, {7, "12#<C:\\Down\\a.txt"});
-    ok(WaitForLines(log, {"TavrineSpeed.exe ", "record source=file offset=30 kind=7 ", " path=C:\\Down\\a.txt"}),
+    ok(WaitForLines(log, {"TavrineSpeed.exe ", "record source=file offset=30 kind=7 length=18 ", " text=12#<C:\\Down\\a.txt"}),
        "the running speed program did not get the batch\n");
     ok(Starts(log, "TavrineDown.exe") == down, "the download program was started\n");
 
@@ -403,7 +403,7 @@ static void test_list_file_held()
             const CFakeCompanion::CopyData& data = CFakeCompanion::s_received[0];
             ok(data.wParam == IdentityOf(control.Get()), "wParam %#lx is not the control's identity\n",
                static_cast<unsigned long>(data.wParam));
-            ok(data.kind == 7 && data.length == 6, "kind %lu, length %lu\n", static_cast<unsigned long>(data.kind),
+            ok(data.kind == 7 && data.length == 8, "kind %lu, length %lu\n", static_cast<unsigned long>(data.kind),
                static_cast<unsigned long>(data.length));
             ok(data.bytes == std::string("3#<C:\\d", 8), "text %s\n", data.bytes.c_str());
         }
@@ -425,7 +425,7 @@ static void test_list_file_held()
     control->UpLoadInfo(CBstr(L"z").Get());
     check_hr(control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get()), S_OK);
     ok(FindLines(log, {"TavrineUp.exe ", "record source=copydata wparam=" + HexOf(IdentityOf(control.Get())) +
-                                             " kind=2 length=4 text=a#>z"}).size() == 1,
+                                             " kind=2 length=5 text=a#>z"}).size() == 1,
        "the fallback record did not arrive\n");
     SendMessageA(companion, WM_RELEASE_LIST, 0, 0);
     check_list(upList, {2, "a"});
