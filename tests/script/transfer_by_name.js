@@ -22,13 +22,22 @@ function check(condition, what) {
 var log = "", logStart = 0;
 
 // The log written since this script started.
+// A companion appending a line holds the file for a moment: try again.
 function readLog(path) {
-    if (!fso.FileExists(path))
-        return "";
-    var file = fso.OpenTextFile(path, 1);
-    var text = file.AtEndOfStream ? "" : file.ReadAll();
-    file.Close();
-    return text.substring(logStart);
+    for (var attempt = 0; ; attempt++) {
+        try {
+            if (!fso.FileExists(path))
+                return "";
+            var file = fso.OpenTextFile(path, 1);
+            var text = file.AtEndOfStream ? "" : file.ReadAll();
+            file.Close();
+            return text.substring(logStart);
+        } catch (e) {
+            if (attempt == 20)
+                throw e;
+            pause(50);
+        }
+    }
 }
 
 // Wine's host has no WScript.Sleep: wait by running a trivial program.
