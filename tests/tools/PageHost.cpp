@@ -24,8 +24,6 @@
 #include <olectl.h>
 #include <objsafe.h>
 #include <activscp.h>
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
