@@ -215,13 +215,32 @@ int CPickerDriver::SelectedCount() const
 
 void CPickerDriver::NotifyDoubleClick()
 {
-    NMITEMACTIVATE activate = {};
-    activate.hdr.hwndFrom = m_hList;
-    activate.hdr.idFrom = IDC_ITEMLIST;
-    activate.hdr.code = NM_DBLCLK;
-    activate.iItem = -1;
-    if (WriteRemote(m_pRemote, &activate, sizeof(activate)))
-        SendBounded(m_hDialog, WM_NOTIFY, IDC_ITEMLIST, reinterpret_cast<LPARAM>(m_pRemote));
+    int row = static_cast<int>(SendBounded(m_hList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(m_hDialog, &pid);
+    if (pid == GetCurrentProcessId() || row < 0)
+    {
+        // In the picker's process the notification can be sent as it is.
+        NMITEMACTIVATE activate = {};
+        activate.hdr.hwndFrom = m_hList;
+        activate.hdr.idFrom = IDC_ITEMLIST;
+        activate.hdr.code = NM_DBLCLK;
+        activate.iItem = -1;
+        if (WriteRemote(m_pRemote, &activate, sizeof(activate)))
+            SendBounded(m_hDialog, WM_NOTIFY, IDC_ITEMLIST, reinterpret_cast<LPARAM>(m_pRemote));
+        return;
+    }
+    // Across processes Wine refuses to send WM_NOTIFY (it carries a pointer),
+    // so the list itself is double-clicked on the row and sends NM_DBLCLK.
+    SendBounded(m_hList, LVM_ENSUREVISIBLE, row, FALSE);
+    RECT bounds = {LVIR_LABEL, 0, 0, 0};
+    if (!WriteRemote(m_pRemote, &bounds, sizeof(bounds)) ||
+        !SendBounded(m_hList, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(m_pRemote)) ||
+        !ReadRemote(m_pRemote, &bounds, sizeof(bounds)))
+        return;
+    LPARAM point = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
+    SendBounded(m_hList, WM_LBUTTONDBLCLK, MK_LBUTTON, point);
+    SendBounded(m_hList, WM_LBUTTONUP, 0, point);
 }
 
 bool CPickerDriver::Open(int row)
@@ -245,6 +264,9 @@ bool CPickerDriver::OpenPath(const std::wstring& relative)
         {
             int row = FindRow(name);
             if (row < 0 || !Open(row))
+                return false;
+            std::wstring now = FolderPath();
+            if (now.size() < name.size() || now.compare(now.size() - name.size(), name.size(), name) != 0)
                 return false;
         }
         start = end + 1;

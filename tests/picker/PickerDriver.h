@@ -49,7 +49,8 @@ public:
     bool Select(const std::vector<int>& rows);
     int SelectedCount() const;
     // The double-click notification the list sends its dialog; the picker
-    // acts on the first selected row.
+    // acts on the first selected row. From another process the list is
+    // double-clicked on that row instead.
     void NotifyDoubleClick();
     // Selects the row and double-clicks it.
     bool Open(int row);

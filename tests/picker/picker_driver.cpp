@@ -8,7 +8,8 @@
 //   --list                 print the folder and its rows
 //   --pause <ms>           wait, e.g. while a screenshot is taken
 //   --close                close the picker and wait until it is gone
-// Prints what it does as UTF-8 lines; exits 0 when every step worked.
+// Prints what it does as UTF-8 lines; exits 0 when every step worked. When a
+// step fails it closes the picker, so its host is never left waiting.
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -80,6 +81,14 @@ int wmain(int argc, wchar_t** argv)
                     start = end + 1;
                 }
                 worked = worked && driver.Select(rows);
+                if (!worked)
+                {
+                    std::printf("picker_driver: rows");
+                    for (int row : rows)
+                        std::printf(" %d", row);
+                    std::printf(", %d selected\n", driver.SelectedCount());
+                    PrintRows(driver);
+                }
                 ++i;
             }
             else if (step == L"--add")
@@ -103,7 +112,12 @@ int wmain(int argc, wchar_t** argv)
                         worked ? "done" : "FAILED");
             std::fflush(stdout);
             if (!worked)
+            {
+                // Never leave the host waiting on a picker nobody will close.
+                driver.Close();
+                driver.WaitClosed(20000);
                 return 1;
+            }
         }
         return 0;
     }
