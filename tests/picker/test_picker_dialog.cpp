@@ -255,6 +255,13 @@ static void test_worked_example()
         return;
     StoreSettings(L"T:\\", L"T:\\Data");
     CTestControl control;
+    // The page's handler runs inside each report, while the add button is off.
+    int enabledDuring = 0;
+    control.sink.onSelect = [&](const SelectEvent&) {
+        HWND picker = FindWindowW(L"#32770", CPickerDriver::kCaption);
+        if (!picker || IsWindowEnabled(GetDlgItem(picker, IDC_ADDSELECTED)))
+            ++enabledDuring;
+    };
     RunPicker(control, [&](CPickerDriver& d) {
         ok(d.FolderPath() == L"T:\\Data", "reopened at %s", Narrow(d.FolderPath()).c_str());
         SelectNames(d, {L"Photos", L"notes.txt"});
@@ -265,6 +272,7 @@ static void test_worked_example()
                      {L"T:\\Data\\Photos\\Trip\\a.jpg", L"1000", L"T:\\Data\\Photos"},
                      {L"T:\\Data\\Photos\\b.jpg", L"2048", L"T:\\Data\\Photos"},
                      {L"T:\\Data\\notes.txt", L"5", L"-1"}});
+        ok(enabledDuring == 0, "the add button was enabled during %d reports", enabledDuring);
         ok(IsWindowVisible(d.Dialog()), "the picker stays open after adding");
         ok(d.SelectedCount() == 0, "%d rows still selected", d.SelectedCount());
         ok(d.AddEnabled(), "the add button stays disabled");
