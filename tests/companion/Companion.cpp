@@ -35,6 +35,8 @@
 //                           "companion.log" next to the program.
 //   TAVRINE_COMPANION_MODE  "nowindow": create no window; wait (at most
 //                           60 s) for the event "TavrineCompanionStop", exit.
+//                           "shortlived": end 1 s after the window appears.
+//                           "hangcopydata": answer WM_COPYDATA only after 20 s.
 //   WM_APP + 1              hold the list file open without sharing (the
 //                           control cannot append while it is held);
 //   WM_APP + 2              release it. Both answer 1 on success.
@@ -75,6 +77,8 @@ std::string g_listPath;     // decoded; empty for the explorer
 uint64_t g_listOffset = 0;
 HANDLE g_hold = INVALID_HANDLE_VALUE;
 int g_records = 0;
+bool g_hangCopyData = false;
+const UINT_PTR IDT_END = 2;
 
 std::string Escape(const std::string& text)
 {
@@ -269,8 +273,15 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == IDT_POLL)
             PollListFile();
+        else if (wParam == IDT_END)
+            DestroyWindow(hwnd);
         return 0;
     case WM_COPYDATA:
+        if (g_hangCopyData)
+        {
+            Log("hang");
+            Sleep(20000);
+        }
         OnCopyData(wParam, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         return TRUE;
     case WM_HOLD_LIST:
@@ -382,7 +393,9 @@ int main()
             " password=" + Escape(words.size() > 2 ? words[2] : "") + " list=" + Escape(g_listPath));
     }
 
-    if (EnvOr("TAVRINE_COMPANION_MODE", "") == "nowindow")
+    std::string mode = EnvOr("TAVRINE_COMPANION_MODE", "");
+    g_hangCopyData = mode == "hangcopydata";
+    if (mode == "nowindow")
     {
         HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, "TavrineCompanionStop");
         if (stop)
@@ -414,6 +427,8 @@ int main()
     }
     ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     SetTimer(hwnd, IDT_POLL, 100, nullptr);
+    if (mode == "shortlived")
+        SetTimer(hwnd, IDT_END, 1000, nullptr);
     PollListFile();
 
     MSG msg;

@@ -398,6 +398,15 @@ static void test_list_file_held()
         CloseHandle(held);
         ok(elapsed >= 1500 && elapsed < 10000, "gave up after %lu ms\n", static_cast<unsigned long>(elapsed));
         ok(CFakeCompanion::s_received.size() == 1, "%u messages\n", static_cast<unsigned>(CFakeCompanion::s_received.size()));
+        bool whole = CFakeCompanion::s_received.size() == 1 && CFakeCompanion::s_received[0].bytes == std::string("3#<C:\\d", 8);
+        std::string why;
+        bool untouched = ListFileIs(downList, {{7, "x"}}, why);
+        fault_row("list file held open without sharing by another process",
+                  "S_OK after about 2 s of retries; the record arrives by WM_COPYDATA; the file keeps no partial record",
+                  (elapsed < 10000 ? "returned after " + std::to_string(elapsed) + " ms; " : std::string("no answer; ")) +
+                      (whole ? "WM_COPYDATA record whole; " : "no WM_COPYDATA record; ") +
+                      (untouched ? "file unchanged" : "file changed"),
+                  elapsed >= 1500 && elapsed < 10000 && whole && untouched);
         if (CFakeCompanion::s_received.size() == 1)
         {
             const CFakeCompanion::CopyData& data = CFakeCompanion::s_received[0];
@@ -470,6 +479,12 @@ static void test_companion_without_window()
     ok(elapsed >= 25000 && elapsed < 60000, "waited %lu ms\n", static_cast<unsigned long>(elapsed));
     ok(Starts(log, "TavrineUp.exe") == 1, "the program was not started\n");
     check_list(upList, );
+    bool exists = false;
+    ReadFileBytes(upList, &exists);
+    fault_row("a started companion never opens its window",
+              "UpLoadEnd gives up after about 30 s with S_FALSE; no record is written",
+              "S_FALSE after " + std::to_string(elapsed) + " ms; " + (exists ? "list file written" : "no list file"),
+              elapsed >= 25000 && elapsed < 60000 && !exists);
     SetEvent(stop);
     ok(WaitForLines(log, {"TavrineUp.exe ", " exit"}), "the windowless companion did not end\n");
     CloseHandle(stop);
@@ -638,6 +653,101 @@ static void test_web_link_launcher()
     DeleteFileA(downList.c_str());
 }
 
+// A companion that goes away right after its window appeared, and one that
+// hangs in its WM_COPYDATA handler: the page gets its answer in bounded time.
+static void test_companion_faults()
+{
+    CComApartment com;
+    std::string log;
+    if (!Prepare("faults", log))
+        return;
+    CFakeCompanion explorer(kExplorerClass);
+    CIfacePtr<IVedADA> control = CreateControl();
+    if (!control)
+        return;
+    std::string upList = UpListFile();
+
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", "shortlived");
+    control->UpLoadInit();
+    control->UpLoadInfo(CBstr(L"s").Get());
+    DWORD start = GetTickCount();
+    HRESULT hr = control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get());
+    DWORD elapsed = GetTickCount() - start;
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", nullptr);
+    // Whether the control saw the short-lived window is a matter of timing;
+    // either way it answers, and a record it wrote is whole.
+    std::string why;
+    bool consistent = hr == S_OK ? ListFileIs(upList, {{2, "s"}}, why) : hr == S_FALSE && ListFileIs(upList, {}, why);
+    fault_row("a started companion exits right after opening its window",
+              "UpLoadEnd answers within the 30 s bound; S_OK with one whole record, or S_FALSE with none",
+              std::string(hr == S_OK ? "S_OK" : hr == S_FALSE ? "S_FALSE" : "other") + " after " +
+                  std::to_string(elapsed) + " ms; " + (why.empty() ? "list file consistent" : why),
+              elapsed < 35000 && consistent);
+    ok(WaitForLines(log, {"TavrineUp.exe ", " exit"}), "the short-lived companion did not end\n");
+
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", "hangcopydata");
+    control->UpLoadInit();
+    control->UpLoadInfo(CBstr(L"h").Get());
+    check_hr(control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get()), S_OK);
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", nullptr);
+    HWND companion = CompanionWindow(kUpClass);
+    ok(companion && SendMessageA(companion, WM_HOLD_LIST, 0, 0) == 1, "the companion could not hold its list\n");
+    start = GetTickCount();
+    hr = control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get());
+    elapsed = GetTickCount() - start;
+    fault_row("a companion hangs in its WM_COPYDATA handler (its list file held)",
+              "UpLoadEnd answers S_FALSE after the 2 s of retries and the 10 s message bound",
+              std::string(hr == S_OK ? "S_OK" : hr == S_FALSE ? "S_FALSE" : "other") + " after " +
+                  std::to_string(elapsed) + " ms",
+              hr == S_FALSE && elapsed >= 2000 && elapsed < 20000);
+    DWORD pid = 0;
+    if (companion)
+        GetWindowThreadProcessId(companion, &pid);
+    HANDLE process = pid ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (process)
+    {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+    DeleteFileA(upList.c_str());
+}
+
+// Without a temporary directory the list file cannot be made; the running
+// companion gets the record by message.
+static void test_temp_dir_missing()
+{
+    CComApartment com;
+    ok(CloseAll(kUpClass), "companions still running\n");
+    CFakeCompanion::s_received.clear();
+    CFakeCompanion up(kUpClass);
+    std::string savedTmp = EnvOr("TMP"), savedTemp = EnvOr("TEMP");
+    std::string missing = TempDir() + "no such folder";
+    RemoveDirectoryA(missing.c_str());
+    SetEnvironmentVariableA("TMP", missing.c_str());
+    SetEnvironmentVariableA("TEMP", missing.c_str());
+    CIfacePtr<IVedADA> control = CreateControl();
+    SetEnvironmentVariableA("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+    SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+    if (!control)
+        return;
+    control->UpLoadInit();
+    control->UpLoadInfo(CBstr(L"t").Get());
+    DWORD start = GetTickCount();
+    HRESULT hr = control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get());
+    DWORD elapsed = GetTickCount() - start;
+    bool arrived = CFakeCompanion::s_received.size() == 1 && CFakeCompanion::s_received[0].kind == 2 &&
+                   CFakeCompanion::s_received[0].bytes == std::string("t", 2);
+    DWORD attributes = GetFileAttributesA(missing.c_str());
+    fault_row("the temporary directory is missing",
+              "S_OK at once; the record arrives by WM_COPYDATA; nothing is created",
+              std::string(hr == S_OK ? "S_OK" : "not S_OK") + " after " + std::to_string(elapsed) + " ms; " +
+                  (arrived ? "record by WM_COPYDATA" : "no record") +
+                  (attributes == INVALID_FILE_ATTRIBUTES ? "" : "; the folder was created"),
+              hr == S_OK && arrived && elapsed < 2000 && attributes == INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_MAIN(TEST(test_job_texts), TEST(test_nothing_to_send), TEST(test_upload_handoff), TEST(test_temp_dir_with_spaces),
           TEST(test_download_modes), TEST(test_list_file_held), TEST(test_companion_without_window),
-          TEST(test_command_line_guard), TEST(test_explorer_launcher), TEST(test_web_link_launcher))
+          TEST(test_companion_faults), TEST(test_temp_dir_missing), TEST(test_command_line_guard),
+          TEST(test_explorer_launcher), TEST(test_web_link_launcher))
