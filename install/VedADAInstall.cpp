@@ -1,6 +1,15 @@
-// CVedADA's install check. Runs on the page's thread.
+// CVedADA's install checks, called by the transfer and launcher methods on
+// the page's thread. They read and change nothing of the control.
 #include "control/VedADA.h"
 
-// Not built yet: the check always passes.
-bool CVedADA::EnsureInstalled() { return true; }
-bool CVedADA::EnsureSpInstalled() { return true; }
+#include "install/InstallCheck.h"
+
+bool CVedADA::EnsureInstalled()
+{
+    return RunInstallCheck(true);
+}
+
+bool CVedADA::EnsureSpInstalled()
+{
+    return RunInstallCheck(false);
+}

@@ -1,0 +1,264 @@
+// CDownloadTransfer: started on the install dialog's thread, run on its own
+// thread. Files are fetched into a staging file next to their destination
+// and moved into place only when the transfer delivered a complete body with
+// a success status, so a failed fetch never leaves an error page, a partial
+// file or an empty file where the dialog looks for the real one.
+#include "install/DownloadTransfer.h"
+
+#include <urlmon.h>
+#include <wininet.h>
+
+#include "control/Module.h"
+#include "control/Shared.h"
+#include "install/DownloadProgressCallback.h"
+#include "install/InstallLogic.h"
+
+namespace
+{
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+// Size of a file, or -1 when it cannot be read.
+LONGLONG FileSizeOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+}
+
+CDownloadTransfer::CDownloadTransfer(const Request& request) : m_request(request)
+{
+    InitializeCriticalSection(&m_lock);
+    Module::ObjectCreated();
+}
+
+CDownloadTransfer::~CDownloadTransfer()
+{
+    if (m_hFinished)
+        CloseHandle(m_hFinished);
+    DeleteCriticalSection(&m_lock);
+    Module::ObjectDestroyed();
+}
+
+HRESULT CDownloadTransfer::Start(const Request& request, CDownloadTransfer** ppTransfer)
+{
+    if (!ppTransfer)
+        return E_POINTER;
+    *ppTransfer = nullptr;
+
+    CDownloadTransfer* transfer = new (std::nothrow) CDownloadTransfer(request);
+    if (!transfer)
+        return E_OUTOFMEMORY;
+    transfer->m_hFinished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // The thread's own reference on the module keeps this code mapped until
+    // the thread has left it, even if the host unloads the DLL meanwhile.
+    BOOL pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                     reinterpret_cast<LPCSTR>(&CDownloadTransfer::DownloadThreadProc),
+                                     &transfer->m_hModule);
+    if (!transfer->m_hFinished || !pinned)
+    {
+        HRESULT hr = HResultFromLastError();
+        transfer->Release();
+        return hr;
+    }
+    transfer->Touch();
+
+    transfer->AddRef();   // the thread's reference
+    CScopedHandle thread(CreateThread(nullptr, 0, DownloadThreadProc, transfer, 0, nullptr));
+    if (!thread)
+    {
+        HRESULT hr = HResultFromLastError();
+        FreeLibrary(transfer->m_hModule);
+        transfer->Release();
+        transfer->Release();
+        return hr;
+    }
+    *ppTransfer = transfer;
+    return S_OK;
+}
+
+ULONG CDownloadTransfer::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_lRef));
+}
+
+ULONG CDownloadTransfer::Release()
+{
+    ULONG n = static_cast<ULONG>(InterlockedDecrement(&m_lRef));
+    if (n == 0)
+        delete this;
+    return n;
+}
+
+DWORD WINAPI CDownloadTransfer::DownloadThreadProc(LPVOID param)
+{
+    CDownloadTransfer* transfer = static_cast<CDownloadTransfer*>(param);
+    HMODULE module = transfer->m_hModule;
+    HRESULT hr = E_UNEXPECTED;
+    try
+    {
+        hr = transfer->Run();
+    }
+    catch (...)
+    {
+        hr = E_UNEXPECTED;
+    }
+    transfer->Finish(hr);
+    transfer->Release();
+    FreeLibraryAndExitThread(module, 1);
+    return 1;
+}
+
+HRESULT CDownloadTransfer::Run()
+{
+    for (const std::string& stale : m_request.staleFiles)
+        DeleteFileA(stale.c_str());
+    // The fetch must reach the server, not an older copy in the URL cache.
+    DeleteUrlCacheEntryA(m_request.url.c_str());
+
+    char staging[MAX_PATH] = "";
+    if (!GetTempFileNameA(DirectoryOf(m_request.path).c_str(), "tav", 0, staging))
+        return HResultFromLastError();
+
+    HRESULT hrInit = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT hr = Fetch(staging);
+    if (SUCCEEDED(hrInit))
+        CoUninitialize();
+
+    if (SUCCEEDED(hr) && !MoveFileExA(staging, m_request.path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        hr = HResultFromLastError();
+    if (FAILED(hr))
+        DeleteFileA(staging);
+    return hr;
+}
+
+HRESULT CDownloadTransfer::Fetch(const std::string& stagingPath)
+{
+    CDownloadProgressCallback callback(this);
+    RETURN_IF_FAILED(URLDownloadToFileA(nullptr, m_request.url.c_str(), stagingPath.c_str(), 0, &callback));
+
+    ULONG total = 0;
+    DWORD status = 0;
+    bool abandoned = false;
+    EnterCriticalSection(&m_lock);
+    total = m_ulTotal;
+    status = m_dwStatus;
+    abandoned = m_bAbandoned;
+    LeaveCriticalSection(&m_lock);
+
+    RETURN_HR_IF(E_ABORT, abandoned);
+    // The download call succeeds for an error status and saves the error page.
+    RETURN_HR_IF(INET_E_DOWNLOAD_FAILURE, status != 0 && !IsHttpSuccess(status));
+    // A connection that closed early leaves less than the server announced.
+    RETURN_HR_IF(INET_E_DOWNLOAD_FAILURE, total != 0 && FileSizeOf(stagingPath) < static_cast<LONGLONG>(total));
+    return S_OK;
+}
+
+void CDownloadTransfer::Finish(HRESULT hr)
+{
+    EnterCriticalSection(&m_lock);
+    if (!m_bFinished)
+    {
+        m_bFinished = true;
+        m_hrResult = hr;
+        if (m_request.notify && !m_bAbandoned)
+            PostMessageA(m_request.notify, m_request.finishedMessage, 0, 0);
+    }
+    LeaveCriticalSection(&m_lock);
+    SetEvent(m_hFinished);
+}
+
+void CDownloadTransfer::Touch()
+{
+    InterlockedExchange(&m_lLastActivity, static_cast<LONG>(GetTickCount()));
+}
+
+void CDownloadTransfer::Abandon()
+{
+    EnterCriticalSection(&m_lock);
+    m_bAbandoned = true;
+    LeaveCriticalSection(&m_lock);
+}
+
+bool CDownloadTransfer::IsFinished()
+{
+    EnterCriticalSection(&m_lock);
+    bool finished = m_bFinished;
+    LeaveCriticalSection(&m_lock);
+    return finished;
+}
+
+HRESULT CDownloadTransfer::Result()
+{
+    EnterCriticalSection(&m_lock);
+    HRESULT hr = m_bFinished ? m_hrResult : E_PENDING;
+    LeaveCriticalSection(&m_lock);
+    return hr;
+}
+
+DWORD CDownloadTransfer::IdleMilliseconds()
+{
+    DWORD last = static_cast<DWORD>(InterlockedCompareExchange(&m_lLastActivity, 0, 0));
+    return GetTickCount() - last;
+}
+
+void CDownloadTransfer::TakeProgress(ULONG& received, ULONG& total)
+{
+    EnterCriticalSection(&m_lock);
+    received = m_ulReceived;
+    total = m_ulTotal;
+    m_bProgressPosted = false;
+    LeaveCriticalSection(&m_lock);
+}
+
+HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs)
+{
+    for (;;)
+    {
+        DWORD wait = MsgWaitForMultipleObjects(1, &m_hFinished, FALSE, 100, QS_SENDMESSAGE);
+        if (wait == WAIT_OBJECT_0)
+            return Result();
+        if (wait == WAIT_FAILED)
+        {
+            Abandon();
+            return HResultFromLastError();
+        }
+        if (wait == WAIT_OBJECT_0 + 1)
+        {
+            // Handles the sent messages only; posted ones stay queued.
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        if (IdleMilliseconds() >= stallMs)
+        {
+            Abandon();
+            return INET_E_DOWNLOAD_FAILURE;
+        }
+    }
+}
+
+bool CDownloadTransfer::NoteProgress(ULONG received, ULONG total)
+{
+    Touch();
+    EnterCriticalSection(&m_lock);
+    m_ulReceived = received;
+    m_ulTotal = total;
+    bool abandoned = m_bAbandoned;
+    if (m_request.notify && !m_bAbandoned && !m_bProgressPosted)
+        m_bProgressPosted = PostMessageA(m_request.notify, m_request.progressMessage, 0, 0) != FALSE;
+    LeaveCriticalSection(&m_lock);
+    return !abandoned;
+}
+
+void CDownloadTransfer::NoteResponse(DWORD status)
+{
+    Touch();
+    EnterCriticalSection(&m_lock);
+    m_dwStatus = status;
+    LeaveCriticalSection(&m_lock);
+}

@@ -1,0 +1,32 @@
+// The install check: a companion window proves the programs are installed;
+// otherwise the install dialog decides. Runs on the page's thread.
+#include "install/InstallCheck.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "install/InstallDlg.h"
+
+bool RunInstallCheck(bool mainPackage)
+{
+    static const char* const kCompanionClasses[] = {
+        "tavrine_class_down", "tavrine_class_upload", "tavrine_class_explorer"};
+    for (const char* windowClass : kCompanionClasses)
+        if (FindWindowA(windowClass, nullptr))
+            return true;
+
+    try
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+
+        CInstallDlg dialog;
+        if (!mainPackage)
+            dialog.m_bMainPackage = false;
+        return dialog.DoModal(IDD_INSTALL, GetActiveWindow()) == 1;
+    }
+    catch (...)
+    {
+        return false;
+    }
+}

@@ -1,0 +1,78 @@
+// The install check's pure decisions. Called on the dialog's thread (and the
+// progress line on whichever thread formats it).
+#include "install/InstallLogic.h"
+
+#include <shlwapi.h>
+#include <cstdio>
+
+#include "BuildConfig.h"
+
+namespace
+{
+const InstallPackage kMainPackage = {
+    "/vude/ver.ini", "_ver.ini", "ver.ini", "/vude/setup.exe", "setup.exe", "install_result"};
+const InstallPackage kSpPackage = {
+    "/vude/spver.ini", "_spver.ini", "spver.ini", "/vude/TavrineSSUp.exe", "TavrineSSUp.exe", "installsp_result"};
+
+// Room for one formatted size or the progress line, NUL included.
+constexpr int kTextBuffer = 256;
+}
+
+const InstallPackage& PackageFor(bool mainPackage)
+{
+    return mainPackage ? kMainPackage : kSpPackage;
+}
+
+std::string UpdateUrl(const char* urlPath)
+{
+    return std::string(TAVRINE_UPDATE_URL) + urlPath;
+}
+
+std::string InstallDirFromProgramFiles(const char* programFiles)
+{
+    std::string folder = (programFiles && *programFiles) ? programFiles : "C:\\Program Files";
+    for (char& c : folder)
+        if (c == '/')
+            c = '\\';
+    return folder + "\\Tavrine\\";
+}
+
+std::string VersionTextFromBytes(const std::string& bytes)
+{
+    std::string text = bytes.substr(0, kVersionTextBytes);
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos)
+        text.resize(nul);
+    return text;
+}
+
+int ResultNumberFromBytes(const std::string& bytes)
+{
+    if (bytes.empty() || bytes[0] < '0' || bytes[0] > '9')
+        return 0;
+    return bytes[0] - '0';
+}
+
+ProgressDisplay BuildProgressDisplay(ULONG received, ULONG total)
+{
+    char receivedText[kTextBuffer] = "";
+    char totalText[kTextBuffer] = "";
+    char line[kTextBuffer] = "";
+    StrFormatByteSizeA(received, receivedText, kTextBuffer);
+    StrFormatByteSizeA(total, totalText, kTextBuffer);
+
+    ProgressDisplay display;
+    if (total != 0)
+    {
+        // snprintf cuts the line to the buffer, as the fixed display buffer does.
+        std::snprintf(line, sizeof(line), "Downloaded.. %s of %s       ", receivedText, totalText);
+        display.percent = static_cast<int>(static_cast<double>(received) * 100.0 / static_cast<double>(total));
+    }
+    else
+    {
+        std::snprintf(line, sizeof(line), "Downloaded.. %s", receivedText);
+        display.percent = 0;
+    }
+    display.line = line;
+    return display;
+}
