@@ -4,6 +4,9 @@
 
 #include "control/Module.h"
 
+#include <cstring>
+#include <vector>
+
 CModalDlg::CModalDlg()
 {
     Module::ObjectCreated();
@@ -14,7 +17,7 @@ CModalDlg::~CModalDlg()
     Module::ObjectDestroyed();
 }
 
-INT_PTR CModalDlg::DoModal(WORD templateId, HWND owner)
+INT_PTR CModalDlg::DoModal(WORD templateId, HWND owner, bool showWhenIdle)
 {
     HINSTANCE instance = Module::Instance();
     HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
@@ -24,8 +27,28 @@ INT_PTR CModalDlg::DoModal(WORD templateId, HWND owner)
     const void* dialogTemplate = loaded ? LockResource(loaded) : nullptr;
     if (!dialogTemplate)
         return -1;
-    return DialogBoxIndirectParamA(instance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate), owner,
-                                   s_DlgProc, reinterpret_cast<LPARAM>(this));
+    if (!showWhenIdle)
+        return DialogBoxIndirectParamA(instance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate), owner,
+                                       s_DlgProc, reinterpret_cast<LPARAM>(this));
+
+    // Some dialog managers show a WS_VISIBLE dialog right after WM_INITDIALOG
+    // even when it has already been ended there; the modal loop itself shows
+    // an invisible dialog only once it runs, which an ended dialog never does.
+    DWORD size = SizeofResource(instance, resource);
+    if (size < sizeof(DLGTEMPLATE))
+        return -1;
+    std::vector<BYTE> copy(static_cast<const BYTE*>(dialogTemplate), static_cast<const BYTE*>(dialogTemplate) + size);
+    WORD signature = 0;
+    memcpy(&signature, &copy[2], sizeof(signature));
+    size_t styleOffset = signature == 0xFFFF ? 12 : 0;   // DLGTEMPLATEEX keeps the style after the help id and exStyle
+    if (copy.size() < styleOffset + sizeof(DWORD))
+        return -1;
+    DWORD style = 0;
+    memcpy(&style, &copy[styleOffset], sizeof(style));
+    style &= ~WS_VISIBLE;
+    memcpy(&copy[styleOffset], &style, sizeof(style));
+    return DialogBoxIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()), owner, s_DlgProc,
+                                   reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CModalDlg::s_DlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

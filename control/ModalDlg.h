@@ -15,8 +15,10 @@ public:
     CModalDlg& operator=(const CModalDlg&) = delete;
 
     // Runs the dialog from the module's template and returns the end code,
-    // or -1 when the dialog cannot be created.
-    INT_PTR DoModal(WORD templateId, HWND owner);
+    // or -1 when the dialog cannot be created. With showWhenIdle the template
+    // runs with WS_VISIBLE cleared, so the modal loop shows the dialog once
+    // initialisation is over, and never when it ended during initialisation.
+    INT_PTR DoModal(WORD templateId, HWND owner, bool showWhenIdle = false);
     HWND GetHwnd() const { return m_hWnd; }
 
 protected:

@@ -23,7 +23,8 @@ bool RunInstallCheck(bool mainPackage)
         CInstallDlg dialog;
         if (!mainPackage)
             dialog.m_bMainPackage = false;
-        return dialog.DoModal(IDD_INSTALL, GetActiveWindow()) == 1;
+        // A dialog that settles the check during initialisation is never shown.
+        return dialog.DoModal(IDD_INSTALL, GetActiveWindow(), true) == 1;
     }
     catch (...)
     {

@@ -1,0 +1,82 @@
+// The wait for the setup program's result file: whatever the file holds, its
+// existence ends the dialog with success; a file still held open is read at a
+// later tick; a result that never comes ends the wait after its bound, and an
+// old result file does not count.
+#include "harness/TestHarness.h"
+#include "install/InstallTestKit.h"
+
+namespace
+{
+const char kServed[] = "[Version]\r\nver=9\r\n";
+
+CheckRun RunWithSetup(bool main, const SetupScript& script, bool staleResult = false)
+{
+    ResetWorld();
+    ServeFile(Package(main).versionUrl, kServed);
+    SetupScript withVersion = script;
+    withVersion.version = kServed;
+    ServeSetup(main, withVersion);
+    if (staleResult)
+        WriteAll(TempDir() + Package(main).resultFile, "1");
+    return RunCheck(main);
+}
+}
+
+static void test_result_contents()
+{
+    UseControlResources();
+    for (const char* content : {"0", "1", "9", "-1", "x", ""})
+    {
+        SetupScript script;
+        script.result = content;
+        CheckRun run = RunWithSetup(true, script);
+        ok(run.answer, "result \"%s\": answer false", content);
+        ok(run.notices.empty() && SetupRuns() == 1, "result \"%s\": %zu notices, %d runs", content,
+           run.notices.size(), SetupRuns());
+    }
+    SetupScript script;
+    script.result = "9";
+    CheckRun run = RunWithSetup(false, script);
+    ok(run.answer && SetupRuns() == 1, "Sp result: answer %d, runs %d", run.answer, SetupRuns());
+    ok(ReadAll(TempDir() + Package(false).resultFile) == "9", "Sp result file");
+}
+
+static void test_result_written_late()
+{
+    UseControlResources();
+    SetupScript script;
+    script.delayMs = 3000;
+    CheckRun run = RunWithSetup(true, script);
+    ok(run.answer && run.notices.empty(), "answer %d, %zu notices", run.answer, run.notices.size());
+    ok(run.elapsedMs >= 3000, "ended after %lu ms, before the result existed", run.elapsedMs);
+}
+
+static void test_result_held_open()
+{
+    UseControlResources();
+    SetupScript script;
+    script.mode = "hold";
+    script.delayMs = 3500;
+    script.result = "2";
+    CheckRun run = RunWithSetup(true, script);
+    ok(run.answer && run.notices.empty(), "answer %d, %zu notices", run.answer, run.notices.size());
+    ok(run.elapsedMs >= 3500, "ended after %lu ms, while the file was still held", run.elapsedMs);
+}
+
+static void test_result_never_written()
+{
+    UseControlResources();
+    SetupScript script;
+    script.mode = "nothing";
+    // An old result file from an earlier run must not end the wait.
+    CheckRun run = RunWithSetup(true, script, true);
+    ok(!run.answer, "answer true without a result file");
+    ok(run.notices.empty(), "%zu notices", run.notices.size());
+    ok(SetupRuns() == 1, "setup ran %d times", SetupRuns());
+    ok(run.elapsedMs >= INSTALL_TEST_RESULT_WAIT_MS && run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS + 30000,
+       "wait ended after %lu ms", run.elapsedMs);
+    ok(!FileExists(TempDir() + Package(true).resultFile), "old result file still there");
+}
+
+TEST_MAIN(TEST(test_result_contents), TEST(test_result_written_late), TEST(test_result_held_open),
+          TEST(test_result_never_written))
