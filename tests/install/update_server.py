@@ -18,6 +18,13 @@ files they write into the root (through Wine's Z: drive):
   update_server.py start --port N --root DIR --pidfile F [--lifetime S]
   update_server.py stop --pidfile F
   update_server.py serve ...  (the server itself, in the foreground)
+  update_server.py stage --root DIR --fixture SETUP.exe [--package main|sp]
+                   [--version TEXT] [--result TEXT] [--install FILE ...] [--mode MODE]
+                   [--delay MS]
+      puts a package on the server: its version file and the setup fixture
+      (tests/install/SetupFixture.cpp) with a script that installs that
+      version file and the given files (Unix paths) into the install dir;
+      --mode is how the setup program is served (for example "slow 8192 100")
 
 The server stops by itself after --lifetime seconds, and a stalled response
 ends after at most 120 seconds or when the server stops.
@@ -203,14 +210,60 @@ def start(args):
     return 1
 
 
+SCRIPT_MARKER = b"\n@@tavrine-setup-script@@\n"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def stage(args):
+    main_package = args.package == "main"
+    version_name, setup_name = ("ver.ini", "setup.exe") if main_package else ("spver.ini", "TavrineSSUp.exe")
+    folder = os.path.join(args.root, "vude")
+    os.makedirs(folder, exist_ok=True)
+    version = args.version.encode("cp949")
+    with open(os.path.join(folder, version_name), "wb") as f:
+        f.write(version)
+    script = "mode=normal\nversion=%s\nresult=%s\ndelay=%d\n" % (version.hex(), args.result.encode().hex(),
+                                                                 args.delay)
+    for item in args.install or []:
+        script += "install=%s\n" % windows_path(item)
+    with open(args.fixture, "rb") as f:
+        body = f.read() + SCRIPT_MARKER + script.encode("cp949")
+    target = os.path.join(folder, setup_name)
+    with open(target, "wb") as f:
+        f.write(body)
+    if args.mode:
+        with open(target + ".mode", "w") as f:
+            f.write(args.mode)
+    elif os.path.exists(target + ".mode"):
+        os.remove(target + ".mode")
+    print("staged %s package: %s, %s (%d bytes)" % (args.package, version_name, setup_name, len(body)))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=("start", "stop", "serve"))
+    parser.add_argument("command", choices=("start", "stop", "serve", "stage"))
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--root", default=".")
-    parser.add_argument("--pidfile", required=True)
+    parser.add_argument("--pidfile")
     parser.add_argument("--lifetime", type=float, default=1800)
+    parser.add_argument("--fixture")
+    parser.add_argument("--package", choices=("main", "sp"), default="main")
+    parser.add_argument("--version", default="[Version]\r\nver=1\r\n")
+    parser.add_argument("--result", default="1")
+    parser.add_argument("--install", nargs="*")
+    parser.add_argument("--mode", default="")
+    parser.add_argument("--delay", type=int, default=0, help="ms the setup program waits before its result")
     args = parser.parse_args()
+    if args.command == "stage":
+        if not args.fixture:
+            parser.error("stage needs --fixture")
+        return stage(args)
+    if not args.pidfile:
+        parser.error("%s needs --pidfile" % args.command)
     if args.command == "serve":
         serve(args)
         return 0
