@@ -9,7 +9,9 @@
 //                     nothing: writes no file at all
 //                     hold: keeps the result file open, unshared, for delay ms first
 //   delay=<ms>        waits this long before the result file (with hold: while holding it)
-//   install=<path>    copies that file into the install directory (repeatable)
+//   install=<path>[|<name>]
+//                     copies that file into the install directory, under its own
+//                     name or the one given (repeatable)
 //   log=<path>        appends "<own file name> ran" to that file
 //
 // The package follows from its own name: "TavrineSSUp.exe" installs the Sp
@@ -128,8 +130,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
     std::string installDir = std::string(folder[0] ? folder : "C:\\Program Files") + "\\Tavrine\\";
     CreateDirectoryA(installDir.c_str(), nullptr);
-    for (const std::string& source : installs)
-        CopyFileA(source.c_str(), (installDir + BaseName(source)).c_str(), FALSE);
+    for (const std::string& install : installs)
+    {
+        size_t bar = install.find('|');
+        std::string source = install.substr(0, bar);
+        std::string name = bar == std::string::npos ? BaseName(source) : install.substr(bar + 1);
+        CopyFileA(source.c_str(), (installDir + name).c_str(), FALSE);
+    }
     if (hasVersion)
         WriteWholeFile(installDir + (sp ? "spver.ini" : "ver.ini"), version, 0);
 

@@ -116,6 +116,10 @@ static void CheckSetupRuns(bool main, bool installedBefore)
     ServeFile(p.versionUrl, kServed);
     SetupScript script;
     script.version = kServed;
+    // The demonstration's setup program also installs programs; one file stands in here.
+    std::string payload = ServerRoot() + "\\payload.bin";
+    WriteAll(payload, "companion program");
+    script.installs.push_back(payload + "|install_test_payload.bin");
     ServeSetup(main, script);
     if (installedBefore)
         WriteAll(InstallDir() + p.localVersion, kOld);
@@ -133,6 +137,10 @@ static void CheckSetupRuns(bool main, bool installedBefore)
     ok(!run.barPositions.empty() && run.barPositions.back() == 100, "%s, %s: bar ends at %d", Name(main), what,
        run.barPositions.empty() ? -1 : run.barPositions.back());
     ok(ReadAll(InstallDir() + p.localVersion) == kServed, "%s, %s: installed version not written", Name(main), what);
+    ok(ReadAll(InstallDir() + "install_test_payload.bin") == "companion program", "%s, %s: payload not installed",
+       Name(main), what);
+    RemoveFile(InstallDir() + "install_test_payload.bin");
+    RemoveFile(payload);
     ok(FileExists(TempDir() + p.setupFile) && FileExists(TempDir() + p.resultFile),
        "%s, %s: setup program or result file missing", Name(main), what);
     CheckOnlyOwnUrls(main);

@@ -23,7 +23,8 @@ files they write into the root (through Wine's Z: drive):
                    [--delay MS]
       puts a package on the server: its version file and the setup fixture
       (tests/install/SetupFixture.cpp) with a script that installs that
-      version file and the given files (Unix paths) into the install dir;
+      version file and the given files (Unix paths, each optionally with
+      "=<name>" to install it under another name) into the install dir;
       --mode is how the setup program is served (for example "slow 8192 100")
 
 The server stops by itself after --lifetime seconds, and a stalled response
@@ -228,7 +229,8 @@ def stage(args):
     script = "mode=normal\nversion=%s\nresult=%s\ndelay=%d\n" % (version.hex(), args.result.encode().hex(),
                                                                  args.delay)
     for item in args.install or []:
-        script += "install=%s\n" % windows_path(item)
+        source, _, name = item.partition("=")
+        script += "install=%s%s\n" % (windows_path(source), "|" + name if name else "")
     with open(args.fixture, "rb") as f:
         body = f.read() + SCRIPT_MARKER + script.encode("cp949")
     target = os.path.join(folder, setup_name)
