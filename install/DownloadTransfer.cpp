@@ -63,6 +63,8 @@ HRESULT CDownloadTransfer::Start(const Request& request, CDownloadTransfer** ppT
     if (!transfer->m_hFinished || !pinned)
     {
         HRESULT hr = HResultFromLastError();
+        if (pinned)
+            FreeLibrary(transfer->m_hModule);
         transfer->Release();
         return hr;
     }

@@ -324,7 +324,23 @@ void ResetWorld()
     }
 }
 
+namespace
+{
+bool RunPackageCheck(void* context)
+{
+    return RunInstallCheck(*static_cast<bool*>(context));
+}
+}
+
 CheckRun RunCheck(bool main, bool tryDismiss)
+{
+    CheckRun run = Observe(RunPackageCheck, &main, tryDismiss);
+    trace("%s check: answer %d after %lu ms, %zu notice(s), shown %d, %zu status text(s)\n", main ? "main" : "Sp",
+          run.answer, run.elapsedMs, run.notices.size(), run.dialogShown, run.statusTexts.size());
+    return run;
+}
+
+CheckRun Observe(bool (*call)(void* context), void* context, bool tryDismiss)
 {
     CheckRun run;
     Watcher watcher;
@@ -337,7 +353,7 @@ CheckRun RunCheck(bool main, bool tryDismiss)
 
     g_run = &run;
     DWORD start = GetTickCount();
-    run.answer = RunInstallCheck(main);
+    run.answer = call(context);
     run.elapsedMs = GetTickCount() - start;
     g_run = nullptr;
 
@@ -353,8 +369,6 @@ CheckRun RunCheck(bool main, bool tryDismiss)
     run.notices = watcher.notices;
     run.dismissAttempts = watcher.dismissAttempts;
     run.stillOpenAfterDismiss = watcher.stillOpen;
-    trace("%s check: answer %d after %lu ms, %zu notice(s), shown %d, %zu status text(s)\n", main ? "main" : "Sp",
-          run.answer, run.elapsedMs, run.notices.size(), run.dialogShown, run.statusTexts.size());
     return run;
 }
 
