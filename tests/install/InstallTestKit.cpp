@@ -407,3 +407,11 @@ std::string SizeText(ULONG bytes)
     StrFormatByteSizeA(bytes, text, sizeof(text));
     return text;
 }
+
+std::string DescribeRun(const CheckRun& run)
+{
+    char text[160];
+    snprintf(text, sizeof(text), "answer %s, %u message(s), setup ran %d time(s), %lu ms",
+             run.answer ? "true" : "false", static_cast<unsigned>(run.notices.size()), SetupRuns(), run.elapsedMs);
+    return text;
+}

@@ -81,6 +81,8 @@ struct CheckRun
 // watcher tries to close the visible dialog as a user would (Enter, Esc,
 // Alt+F4, the close command) while it shows.
 CheckRun RunCheck(bool main, bool tryDismiss = false);
+// A short account of a run for the fault matrix: answer, messages, setup runs, time.
+std::string DescribeRun(const CheckRun& run);
 // The same observation around any call on this thread that may run the check
 // (for example a method of the control); the call gives the answer.
 CheckRun Observe(bool (*call)(void* context), void* context, bool tryDismiss = false);

@@ -42,6 +42,11 @@ static void test_setup_error_status()
             CheckFailedSetupDownload(run, main, what.c_str());
             ok(run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS, "%s: waited %lu ms for a result", what.c_str(),
                run.elapsedMs);
+            if (main)
+                fault_row(status[0] == '4' ? "update server answers 404 for the setup program"
+                                           : "update server answers 500 for the setup program",
+                          "one download-failure message, answer false, nothing run", DescribeRun(run),
+                          !run.answer && run.notices.size() == 1 && SetupRuns() == 0);
         }
 }
 
@@ -56,6 +61,9 @@ static void test_version_error_status()
     ok(run.notices.size() == 2 && run.notices[0] == kNoticeDownloadFailed && run.notices[1] == kNoticeNoServerVersion,
        "%zu notices", run.notices.size());
     ok(!FileExists(TempDir() + p.serverCopy), "the error page became the server copy");
+    fault_row("update server answers 500 for the version file",
+              "both messages, answer false, the error page not kept", DescribeRun(run),
+              !run.answer && run.notices.size() == 2 && !FileExists(TempDir() + p.serverCopy));
 }
 
 static void test_stalled_setup_download()
@@ -68,6 +76,10 @@ static void test_stalled_setup_download()
         CheckFailedSetupDownload(run, main, main ? "main stall" : "Sp stall");
         ok(run.elapsedMs >= INSTALL_TEST_STALL_MS && run.elapsedMs < INSTALL_TEST_STALL_MS + 15000,
            "stall ended after %lu ms", run.elapsedMs);
+        if (main)
+            fault_row("update server stalls in the middle of the setup program",
+                      "download-failure message within the stall bound, answer false", DescribeRun(run),
+                      !run.answer && run.notices.size() == 1 && run.elapsedMs < INSTALL_TEST_STALL_MS + 15000);
     }
 }
 
@@ -84,6 +96,9 @@ static void test_stalled_version_fetch()
     ok(run.elapsedMs >= INSTALL_TEST_STALL_MS && run.elapsedMs < INSTALL_TEST_STALL_MS + 15000,
        "stall ended after %lu ms", run.elapsedMs);
     ok(!FileExists(TempDir() + p.serverCopy), "a partial server copy was kept");
+    fault_row("update server stalls in the middle of the version file",
+              "both messages within the stall bound, answer false, no partial copy", DescribeRun(run),
+              !run.answer && run.elapsedMs < INSTALL_TEST_STALL_MS + 15000 && !FileExists(TempDir() + p.serverCopy));
 }
 
 static void test_body_cut_short()
@@ -92,6 +107,9 @@ static void test_body_cut_short()
     PrepareUpdate(true, "short 20000");
     CheckRun run = RunCheck(true);
     CheckFailedSetupDownload(run, true, "short body");
+    fault_row("setup program body shorter than its Content-Length",
+              "counted as a failed download, partial file deleted, answer false", DescribeRun(run),
+              !run.answer && SetupRuns() == 0 && !FileExists(TempDir() + Package(true).setupFile));
 }
 
 static void test_stale_files_removed_first()
@@ -180,6 +198,8 @@ static void test_redirected_setup()
     CheckRun run = RunCheck(true);
     ok(run.answer && SetupRuns() == 1, "redirect: answer %d, runs %d", run.answer, SetupRuns());
     ok(RequestCount("/vude/moved.exe") == 1, "redirect not followed");
+    fault_row("update server redirects the setup program", "redirect followed, setup runs, answer true",
+              DescribeRun(run), run.answer && SetupRuns() == 1);
 }
 
 TEST_MAIN(TEST(test_setup_error_status), TEST(test_version_error_status), TEST(test_stalled_setup_download),

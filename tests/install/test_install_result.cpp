@@ -49,6 +49,8 @@ static void test_result_written_late()
     CheckRun run = RunWithSetup(true, script);
     ok(run.answer && run.notices.empty(), "answer %d, %zu notices", run.answer, run.notices.size());
     ok(run.elapsedMs >= 3000, "ended after %lu ms, before the result existed", run.elapsedMs);
+    fault_row("setup program writes its result late", "the dialog waits for it, answer true", DescribeRun(run),
+              run.answer && run.elapsedMs >= 3000);
 }
 
 static void test_result_held_open()
@@ -61,6 +63,8 @@ static void test_result_held_open()
     CheckRun run = RunWithSetup(true, script);
     ok(run.answer && run.notices.empty(), "answer %d, %zu notices", run.answer, run.notices.size());
     ok(run.elapsedMs >= 3500, "ended after %lu ms, while the file was still held", run.elapsedMs);
+    fault_row("setup program holds its result file open", "read at a later tick once released, answer true",
+              DescribeRun(run), run.answer && run.elapsedMs >= 3500);
 }
 
 static void test_result_never_written()
@@ -76,6 +80,8 @@ static void test_result_never_written()
     ok(run.elapsedMs >= INSTALL_TEST_RESULT_WAIT_MS && run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS + 30000,
        "wait ended after %lu ms", run.elapsedMs);
     ok(!FileExists(TempDir() + Package(true).resultFile), "old result file still there");
+    fault_row("setup program never writes its result", "the wait ends at its bound, answer false",
+              DescribeRun(run), !run.answer && run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS + 30000);
 }
 
 TEST_MAIN(TEST(test_result_contents), TEST(test_result_written_late), TEST(test_result_held_open),
