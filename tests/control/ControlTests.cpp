@@ -9,7 +9,7 @@
 #include <string>
 
 #include "TavrineControl.h"
-#include "harness/EventSink.h"
+#include "harness/RecordingSink.h"
 #include "harness/TestHarness.h"
 
 namespace
@@ -262,7 +262,7 @@ static void test_connection_point()
     points->Release();
 
     // A sink without the event interface is refused.
-    CEventSink stranger;
+    CRecordingSink stranger;
     stranger.answerEventsIid = false;
     DWORD cookie = 0xdeadbeef;
     hr = point->Advise(static_cast<IDispatch*>(&stranger), &cookie);
@@ -272,7 +272,7 @@ static void test_connection_point()
     ok(hr == E_POINTER, "null sink: %#lx\n", hr);
 
     // Cookies are slot positions from 1; the first free slot is reused.
-    CEventSink a, b, c, d;
+    CRecordingSink a, b, c, d;
     DWORD ca = 0, cb = 0, cc = 0, cd = 0;
     point->Advise(static_cast<IDispatch*>(&a), &ca);
     point->Advise(static_cast<IDispatch*>(&b), &cb);
@@ -311,7 +311,7 @@ static void test_connection_point()
     container->Release();
 
     // Sinks still connected when the object goes are released.
-    CEventSink last;
+    CRecordingSink last;
     ok(last.Connect(control) == S_OK, "Connect failed\n");
     last.point->Release();   // keep only the object's own references
     last.point = nullptr;
@@ -328,7 +328,7 @@ static void test_events()
     HRESULT hr = control->CheckInstall();
     ok(hr == S_OK, "CheckInstall without sinks returned %#lx\n", hr);
 
-    CEventSink first, second, third;
+    CRecordingSink first, second, third;
     ok(first.Connect(control) == S_OK, "first sink not connected\n");
     ok(second.Connect(control) == S_OK, "second sink not connected\n");
     ok(third.Connect(control) == S_OK, "third sink not connected\n");
@@ -465,7 +465,7 @@ static void test_dispatch_by_name()
     hr = dispatch->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id);
     ok(hr == DISP_E_UNKNOWNNAME, "unknown name returned %#lx\n", hr);
 
-    CEventSink sink;
+    CRecordingSink sink;
     sink.Connect(control);
 
     hr = InvokeByName(dispatch, L"CheckInstall", nullptr, 0, nullptr);

@@ -1,9 +1,9 @@
 // The recording event sink used by the tests.
-#include "harness/EventSink.h"
+#include "harness/RecordingSink.h"
 
 #include "TavrineControl.h"
 
-STDMETHODIMP CEventSink::QueryInterface(REFIID riid, void** ppv)
+STDMETHODIMP CRecordingSink::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
@@ -18,34 +18,34 @@ STDMETHODIMP CEventSink::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CEventSink::AddRef()
+STDMETHODIMP_(ULONG) CRecordingSink::AddRef()
 {
     return InterlockedIncrement(&refs);
 }
 
 // Sinks live on the test's stack; the count only shows what the control holds.
-STDMETHODIMP_(ULONG) CEventSink::Release()
+STDMETHODIMP_(ULONG) CRecordingSink::Release()
 {
     return InterlockedDecrement(&refs);
 }
 
-STDMETHODIMP CEventSink::GetTypeInfoCount(UINT* pctinfo)
+STDMETHODIMP CRecordingSink::GetTypeInfoCount(UINT* pctinfo)
 {
     *pctinfo = 0;
     return S_OK;
 }
 
-STDMETHODIMP CEventSink::GetTypeInfo(UINT, LCID, ITypeInfo**)
+STDMETHODIMP CRecordingSink::GetTypeInfo(UINT, LCID, ITypeInfo**)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+STDMETHODIMP CRecordingSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
 {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CEventSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
+STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
 {
     RecordedEvent event;
     event.dispid = dispid;
@@ -65,7 +65,7 @@ STDMETHODIMP CEventSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* p
     return S_OK;
 }
 
-HRESULT CEventSink::Connect(IUnknown* control)
+HRESULT CRecordingSink::Connect(IUnknown* control)
 {
     IProvideClassInfo2* info = nullptr;
     HRESULT hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
@@ -93,7 +93,7 @@ HRESULT CEventSink::Connect(IUnknown* control)
     return hr;
 }
 
-HRESULT CEventSink::Disconnect()
+HRESULT CRecordingSink::Disconnect()
 {
     if (!point)
         return S_FALSE;

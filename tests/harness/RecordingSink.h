@@ -17,11 +17,11 @@ struct RecordedEvent
     std::vector<bool> nulls;             // declared order: the BSTR was null
 };
 
-class CEventSink : public IDispatch
+class CRecordingSink : public IDispatch
 {
 public:
-    CEventSink() = default;
-    virtual ~CEventSink() = default;
+    CRecordingSink() = default;
+    virtual ~CRecordingSink() = default;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
