@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the dispatch fuzzer for a long budget under Wine and prints its figures.
 #   tools/fuzz-long.sh [mingw-x64|mingw-i686] [calls (default 1000000)] [seed]
+# TAVRINE_FUZZ_EXTRA passes more fuzzer options (e.g. "--without 3").
 # Builds the fuzzer, takes a fresh copy of the template prefix, registers the control and runs
 # the fuzzer on a private Xvfb display (the picker opens now and then and is closed again).
 set -uo pipefail
@@ -30,7 +31,7 @@ tavrine_export_env "$arch" "$build"
 export TAVRINE_DLL="$build/TavrineControl.DLL" TAVRINE_BUILD_DIR="$build" TAVRINE_SOURCE_DIR="$ROOT"
 # A long run takes its time: the per-call watchdog inside the fuzzer bounds each call.
 export TAVRINE_WINE_TIMEOUT=${TAVRINE_WINE_TIMEOUT:-36000}
-export FUZZ_ARGS="--calls $calls${seed:+ --seed $seed}"
+export FUZZ_ARGS="--calls $calls${seed:+ --seed $seed} ${TAVRINE_FUZZ_EXTRA:-}"
 
 run() {
   "$ROOT/tools/wine-run.sh" --regsvr32 "$TAVRINE_DLL" || return 1

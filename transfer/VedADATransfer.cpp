@@ -77,7 +77,8 @@ STDMETHODIMP CVedADA::UpLoadInit()
 {
     try
     {
-        m_strUpList.clear();
+        // A new batch gives back the memory of the last one, however large it grew.
+        std::string().swap(m_strUpList);
         EnsureInstalled();   // the page learns the outcome at the end of the batch
         return S_OK;
     }
@@ -108,7 +109,7 @@ STDMETHODIMP CVedADA::DownLoadInit()
 {
     try
     {
-        m_strDownList.clear();
+        std::string().swap(m_strDownList);
         EnsureInstalled();
         return S_OK;
     }
@@ -122,7 +123,7 @@ STDMETHODIMP CVedADA::DownLoadSpInit()
 {
     try
     {
-        m_strDownList.clear();
+        std::string().swap(m_strDownList);
         EnsureSpInstalled();
         return S_OK;
     }

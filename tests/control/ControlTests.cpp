@@ -507,6 +507,23 @@ static void test_dispatch_by_name()
     hr = InvokeByName(dispatch, L"SelectComplete", mixed, 3, nullptr);
     ok(hr == DISP_E_TYPEMISMATCH, "an IUnknown argument returned %#lx\n", hr);
 
+    // Refused before the platform's dispatcher converts anything: the argument error names the bad one.
+    DISPID selectId = 4;
+    UINT argErr = 0xdeadbeef;
+    DISPPARAMS badType = {mixed, nullptr, 3, 0};
+    hr = dispatch->Invoke(selectId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &badType, nullptr, nullptr, &argErr);
+    ok(hr == DISP_E_TYPEMISMATCH && argErr == 1, "type mismatch: %#lx, argument %u\n", hr, argErr);
+    hr = dispatch->Invoke(selectId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &badType, nullptr, nullptr,
+                          nullptr);
+    ok(hr == DISP_E_MEMBERNOTFOUND, "a method read as a property: %#lx\n", hr);
+    DISPID namedIds[1] = {DISPID_PROPERTYPUT};
+    DISPPARAMS badName = {args, namedIds, 3, 1};
+    hr = dispatch->Invoke(selectId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &badName, nullptr, nullptr, nullptr);
+    ok(hr == DISP_E_PARAMNOTFOUND, "a named argument naming no parameter: %#lx\n", hr);
+    DISPPARAMS broken = {nullptr, nullptr, 3, 0};
+    hr = dispatch->Invoke(selectId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &broken, nullptr, nullptr, nullptr);
+    ok(hr == E_INVALIDARG, "arguments missing from the block: %#lx\n", hr);
+
     // The [out, retval] string comes back as the call's result.
     VARIANT result;
     VariantInit(&result);

@@ -4,7 +4,7 @@
 // passes at once and hand-offs have a peer that checks every record), and a
 // driver that closes the file picker whenever it opens.
 //
-//   dispatch_fuzzer.exe [--calls N] [--seed S]
+//   robustness_fuzz.exe [--calls N] [--seed S] [--without DISPID]... [--well-formed PERCENT]
 //
 // A failing seed replays exactly. The process aborts with the seed and call
 // number when a call does not return within the watchdog's bound.
@@ -24,6 +24,8 @@ namespace
 {
 const char* const kCompanionClasses[] = {"tavrine_class_upload", "tavrine_class_down", "tavrine_class_explorer"};
 const DWORD kCallBoundMs = 60000;
+std::vector<DISPID> g_without;   // members left out, to narrow a finding down
+int g_wellFormedPercent = 50;    // share of calls made as a page's script makes them
 
 // xorshift64*: small, fast and identical on every build.
 struct CRandom
@@ -263,6 +265,11 @@ DISPID RandomMember(CRandom& rng)
             id = static_cast<DISPID>(1 + rng.Below(13));
         if (id == 3 && !rng.Chance(1))
             continue;
+        bool excluded = false;
+        for (DISPID left : g_without)
+            excluded = excluded || left == id;
+        if (excluded)
+            continue;
         return id;
     }
 }
@@ -383,7 +390,7 @@ static void test_dispatch_fuzz()
         // Half of the calls are well formed, as a page's script makes them, so that the
         // members' bodies run; the rest probe the dispatcher with anything.
         static const UINT arity[] = {0, 0, 1, 0, 3, 0, 1, 2, 0, 2, 3, 2, 3, 0, 0};
-        bool wellFormed = member >= 1 && member <= 13 && rng.Chance(50);
+        bool wellFormed = member >= 1 && member <= 13 && rng.Chance(static_cast<uint32_t>(g_wellFormedPercent));
         UINT argc = wellFormed ? arity[member] : rng.Below(6);
         if (wellFormed)
             flags = DISPATCH_METHOD;
@@ -481,6 +488,10 @@ int main(int argc, char** argv)
     {
         if (!strcmp(argv[i], "--calls") && i + 1 < argc)
             g_calls = strtoul(argv[++i], nullptr, 10);
+        else if (!strcmp(argv[i], "--well-formed") && i + 1 < argc)
+            g_wellFormedPercent = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--without") && i + 1 < argc)
+            g_without.push_back(static_cast<DISPID>(strtol(argv[++i], nullptr, 10)));
         else if (!strcmp(argv[i], "--seed") && i + 1 < argc)
             g_seed = strtoull(argv[++i], nullptr, 10);
         else
