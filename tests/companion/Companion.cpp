@@ -26,7 +26,8 @@
 //   when the file becomes shorter (it was deleted and created anew).
 //   WM_COPYDATA: wParam identifies the sending control object (not a
 //   window); dwData = kind, cbData = n, lpData = the text with its NUL. The
-//   control sends it when it could not append the record to the list file.
+//   control sends it when it could not append the record to the list file,
+//   or found the file gone right after appending.
 //   Job texts: items joined by "#>"; a download item is idx "#<" path; a
 //   web-link record's text is the link itself.
 //

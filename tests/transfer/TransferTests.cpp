@@ -635,6 +635,18 @@ static void test_web_link_launcher()
         ok(FindLines(log, {"TavrineDown.exe ", " cmdline weblink upuser uppass " + Encoded(downList)}).size() == 1,
            "the web link command line differs\n");
         check_list(downList, {8, "http://w/1"});
+
+        // Each credential is replaced only by a non-empty argument: a new ID
+        // goes out with the password stored before.
+        ok(CloseAll(kDownClass), "the download companion did not close\n");
+        result.Reset();
+        check_hr(control->LauncherWebLink(CBstr(L"linkuser").Get(), CBstr(L"").Get(), CBstr(L"http://w/2").Get(),
+                                          result.Put()),
+                 S_OK);
+        ok(result.Get() && lstrcmpW(result.Get(), L"1") == 0, "got %ls\n", result.Get() ? result.Get() : L"(null)");
+        ok(FindLines(log, {"TavrineDown.exe ", " cmdline weblink linkuser uppass " + Encoded(downList)}).size() == 1,
+           "the web link command line does not pair the new ID with the stored password\n");
+        check_list(downList, {8, "http://w/2"});
     }
     // A running download companion takes the link with no credentials at all,
     // after any download records.
@@ -647,7 +659,7 @@ static void test_web_link_launcher()
         check_hr(control->LauncherWebLink(nullptr, nullptr, CBstr(L"http://w/\xD55C").Get(), result.Put()), S_OK);
         ok(result.Get() && lstrcmpW(result.Get(), L"1") == 0, "got %ls\n", result.Get() ? result.Get() : L"(null)");
         check_list(downList, {7, "x"}, {8, "http://w/" + Narrow(L"\xD55C", CP_THREAD_ACP)});
-        ok(Starts(log, "TavrineDown.exe") == 1, "a program was started\n");
+        ok(Starts(log, "TavrineDown.exe") == 2, "a program was started\n");
     }
     DeleteFileA(upList.c_str());
     DeleteFileA(downList.c_str());
