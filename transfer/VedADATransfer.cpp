@@ -297,7 +297,12 @@ bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
         // the new record still goes to its end.
         if (CListFile::Exists(listFile))
             DeleteFileA(listFile.c_str());
-        ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+        // A program that could not be started at all (missing, not runnable)
+        // will never show its window: waiting out the start bound would only
+        // freeze the page.
+        HINSTANCE started = ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+        if (reinterpret_cast<INT_PTR>(started) <= 32)
+            return false;
         window = WaitForCompanionWindow(target.windowClass);
         if (!window)
             return false;
