@@ -21,6 +21,23 @@ std::string DirectoryOf(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
+// Deletes a file, a read-only one too; false when it is still there.
+bool RemoveStaleFile(const std::string& path)
+{
+    if (DeleteFileA(path.c_str()))
+        return true;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+    {
+        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (DeleteFileA(path.c_str()))
+            return true;
+    }
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 // Size of a file, or -1 when it cannot be read.
 LONGLONG FileSizeOf(const std::string& path)
 {
@@ -39,8 +56,6 @@ CDownloadTransfer::CDownloadTransfer(const Request& request) : m_request(request
 
 CDownloadTransfer::~CDownloadTransfer()
 {
-    if (m_hFinished)
-        CloseHandle(m_hFinished);
     DeleteCriticalSection(&m_lock);
     Module::ObjectDestroyed();
 }
@@ -54,7 +69,7 @@ HRESULT CDownloadTransfer::Start(const Request& request, CDownloadTransfer** ppT
     CDownloadTransfer* transfer = new (std::nothrow) CDownloadTransfer(request);
     if (!transfer)
         return E_OUTOFMEMORY;
-    transfer->m_hFinished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    transfer->m_hFinished.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // The thread's own reference on the module keeps this code mapped until
     // the thread has left it, even if the host unloads the DLL meanwhile.
     BOOL pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -119,7 +134,11 @@ DWORD WINAPI CDownloadTransfer::DownloadThreadProc(LPVOID param)
 HRESULT CDownloadTransfer::Run()
 {
     for (const std::string& stale : m_request.staleFiles)
-        DeleteFileA(stale.c_str());
+        RemoveStaleFile(stale);
+    // A result file left from an earlier run would end the wait for the new
+    // one at once: without being rid of it, nothing can tell the two apart.
+    if (!m_request.staleResult.empty() && !RemoveStaleFile(m_request.staleResult))
+        return E_ACCESSDENIED;
     // The fetch must reach the server, not an older copy in the URL cache.
     DeleteUrlCacheEntryA(m_request.url.c_str());
 
@@ -172,7 +191,7 @@ void CDownloadTransfer::Finish(HRESULT hr)
             PostMessageA(m_request.notify, m_request.finishedMessage, 0, 0);
     }
     LeaveCriticalSection(&m_lock);
-    SetEvent(m_hFinished);
+    SetEvent(m_hFinished.Get());
 }
 
 void CDownloadTransfer::Touch()
@@ -218,11 +237,13 @@ void CDownloadTransfer::TakeProgress(ULONG& received, ULONG& total)
     LeaveCriticalSection(&m_lock);
 }
 
-HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs)
+HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs, DWORD totalMs)
 {
+    const DWORD start = GetTickCount();
     for (;;)
     {
-        DWORD wait = MsgWaitForMultipleObjects(1, &m_hFinished, FALSE, 100, QS_SENDMESSAGE);
+        HANDLE finished = m_hFinished.Get();
+        DWORD wait = MsgWaitForMultipleObjects(1, &finished, FALSE, 100, QS_SENDMESSAGE);
         if (wait == WAIT_OBJECT_0)
             return Result();
         if (wait == WAIT_FAILED)
@@ -236,7 +257,7 @@ HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs)
             MSG msg;
             PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
-        if (IdleMilliseconds() >= stallMs)
+        if (IdleMilliseconds() >= stallMs || GetTickCount() - start >= totalMs)
         {
             Abandon();
             return INET_E_DOWNLOAD_FAILURE;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "control/Shared.h"
+
 class CDownloadTransfer
 {
 public:
@@ -17,6 +19,7 @@ public:
         std::string url;
         std::string path;                     // where the file ends up
         std::vector<std::string> staleFiles;  // deleted before the fetch; failures ignored
+        std::string staleResult;              // deleted before the fetch; the fetch fails if it stays
         HWND notify = nullptr;                // null: nobody is posted to, the caller waits
         UINT progressMessage = 0;             // posted when new counts are waiting
         UINT finishedMessage = 0;             // posted once when the transfer has ended
@@ -40,9 +43,9 @@ public:
     // The latest counts; re-arms the progress message for the next notification.
     void TakeProgress(ULONG& received, ULONG& total);
     // Waits until the transfer ends, or abandons it once it has been idle for
-    // stallMs. Meanwhile only messages sent from other threads are handled, so
-    // no input or timer of the waiting thread runs.
-    HRESULT WaitBounded(DWORD stallMs);
+    // stallMs or has run for totalMs. Meanwhile only messages sent from other
+    // threads are handled, so no input or timer of the waiting thread runs.
+    HRESULT WaitBounded(DWORD stallMs, DWORD totalMs);
 
     // --- the transfer thread's side (CDownloadProgressCallback)
 
@@ -65,7 +68,7 @@ private:
     const Request m_request;
     LONG m_lRef = 1;
     CRITICAL_SECTION m_lock;
-    HANDLE m_hFinished = nullptr;     // manual-reset event, set by Finish
+    CScopedHandle m_hFinished;        // manual-reset event, set by Finish
     HMODULE m_hModule = nullptr;      // keeps the code mapped while the thread runs
     volatile LONG m_lLastActivity = 0;
     // Guarded by m_lock:

@@ -122,8 +122,10 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
         CDownloadTransfer* transfer = nullptr;
         RETURN_IF_FAILED(CDownloadTransfer::Start(request, &transfer));
         // The dialog is not shown yet: this thread waits, bounded, as the
-        // page's thread would inside a blocking download call.
-        HRESULT hr = transfer->WaitBounded(TAVRINE_TRANSFER_STALL_MS);
+        // page's thread would inside a blocking download call. A version file
+        // is a few bytes; one still arriving after twice the stall bound is
+        // trickling in and would hold the page's thread without end.
+        HRESULT hr = transfer->WaitBounded(TAVRINE_TRANSFER_STALL_MS, 2 * TAVRINE_TRANSFER_STALL_MS);
         transfer->Release();
         return hr;
     }
@@ -131,7 +133,8 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
     // Stale files go first, so that only the new setup program's result ends the wait.
     request.url = m_strSetupUrl;
     request.path = m_strSetupPath;
-    request.staleFiles = {m_strSetupPath, m_strResultPath};
+    request.staleFiles = {m_strSetupPath};
+    request.staleResult = m_strResultPath;
     request.notify = m_hWnd;
     request.progressMessage = WM_INSTALL_PROGRESS;
     request.finishedMessage = WM_INSTALL_DOWNLOADED;

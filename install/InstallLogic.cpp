@@ -16,6 +16,8 @@ const InstallPackage kSpPackage = {
 
 // Room for one formatted size or the progress line, NUL included.
 constexpr int kTextBuffer = 256;
+// The largest percentage reported; well inside an int.
+constexpr double kMaxPercent = 1000000000.0;
 }
 
 const InstallPackage& PackageFor(bool mainPackage)
@@ -66,7 +68,10 @@ ProgressDisplay BuildProgressDisplay(ULONG received, ULONG total)
     {
         // snprintf cuts the line to the buffer, as the fixed display buffer does.
         std::snprintf(line, sizeof(line), "Downloaded.. %s of %s       ", receivedText, totalText);
-        display.percent = static_cast<int>(static_cast<double>(received) * 100.0 / static_cast<double>(total));
+        // Far more than announced would not fit an int; any share above 100
+        // shows a full bar, so the share is capped before it is cut.
+        double share = static_cast<double>(received) * 100.0 / static_cast<double>(total);
+        display.percent = share < kMaxPercent ? static_cast<int>(share) : static_cast<int>(kMaxPercent);
     }
     else
     {

@@ -56,6 +56,10 @@ CFilePickerDlg::~CFilePickerDlg() = default;
 
 INT_PTR CFilePickerDlg::DoModal(HWND owner)
 {
+    // The template's list view is a common control: its class must be
+    // registered before the dialog creates it.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
     return CModalDlg::DoModal(IDD_FILEPICKER, owner);
 }
 
@@ -253,16 +257,22 @@ void CFilePickerDlg::AppendRow(const std::string& name, int icon, const char* si
         return;
     memcpy(item->sizeText, sizeText.c_str(), sizeText.size() + 1);
 
+    // Owned by the dialog before any row points at it.
+    PickerItem* owned = item.get();
+    m_items.push_back(std::move(item));
+
     LVITEMA row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     row.iItem = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
     row.pszText = const_cast<char*>(name.c_str());
     row.iImage = icon;
-    row.lParam = reinterpret_cast<LPARAM>(item.get());
+    row.lParam = reinterpret_cast<LPARAM>(owned);
     int index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
     if (index < 0)
+    {
+        m_items.pop_back();
         return;
-    m_items.push_back(std::move(item));
+    }
 
     LVITEMA sub = {};
     sub.iSubItem = 1;

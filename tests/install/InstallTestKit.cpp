@@ -22,6 +22,8 @@ const char kNoticeNoServerVersion[] =
     "\xbc\xf6\x20\xbe\xf8\xbd\xc0\xb4\xcf\xb4\xd9\x21\x20\x20\x20";
 // "설치중입니다.."
 const char kStatusInstalling[] = "\xbc\xb3\xc4\xa1\xc1\xdf\xc0\xd4\xb4\xcf\xb4\xd9\x2e\x2e";
+// "타브린 프로그램 설치"
+const char kInstallCaption[] = "\xc5\xb8\xba\xea\xb8\xb0 \xc7\xc1\xb7\xce\xb1\xd7\xb7\xa5 \xbc\xb3\xc4\xa1";
 
 namespace
 {
@@ -64,6 +66,12 @@ LRESULT CALLBACK RecordHook(int code, WPARAM wParam, LPARAM lParam)
             char text[512] = "";
             GetWindowTextA(msg->hwnd, text, sizeof(text));
             g_run->statusTexts.push_back(text);
+        }
+        else if (msg->message == WM_SETTEXT && IsInstallDialog(msg->hwnd))
+        {
+            char text[512] = "";
+            GetWindowTextA(msg->hwnd, text, sizeof(text));
+            g_run->captions.push_back(text);
         }
         else if (msg->message == PBM_SETPOS && GetDlgCtrlID(msg->hwnd) == 205 && parent && IsInstallDialog(parent))
         {
@@ -159,6 +167,10 @@ std::string ToHex(const std::string& bytes)
 
 void DeleteWithRetry(const std::string& path)
 {
+    // A test may have left the file read-only.
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     // A setup fixture that has just written its result may still be exiting.
     for (int attempt = 0; attempt < 40; ++attempt)
     {

@@ -17,6 +17,7 @@ void UseControlResources();
 extern const char kNoticeDownloadFailed[];
 extern const char kNoticeNoServerVersion[];
 extern const char kStatusInstalling[];
+extern const char kInstallCaption[];
 
 // File names of one package, as the install check must use them.
 struct PackageNames
@@ -72,6 +73,7 @@ struct CheckRun
     DWORD elapsedMs = 0;
     std::vector<std::string> notices;      // texts of the "알림" boxes, in order
     bool dialogShown = false;              // the install dialog became visible
+    std::vector<std::string> captions;     // captions set on the install dialog, in order
     std::vector<std::string> statusTexts;  // texts set on the status control, in order
     std::vector<int> barPositions;         // the bar's position after each PBM_SETPOS
     int dismissAttempts = 0;               // Enter/Esc/close requests sent while it showed

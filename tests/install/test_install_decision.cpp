@@ -131,6 +131,9 @@ static void CheckSetupRuns(bool main, bool installedBefore)
     const char* what = installedBefore ? "different version" : "nothing installed";
     ok(run.answer, "%s, %s: answer false", Name(main), what);
     ok(run.dialogShown, "%s, %s: the dialog never showed", Name(main), what);
+    // The same caption for both packages, replacing the template's.
+    ok(run.captions.size() == 1 && run.captions[0] == kInstallCaption, "%s, %s: %zu captions, last \"%s\"",
+       Name(main), what, run.captions.size(), run.captions.empty() ? "" : run.captions.back().c_str());
     ok(run.notices.empty(), "%s, %s: %zu notices", Name(main), what, run.notices.size());
     ok(RequestCount(p.setupUrl) == 1 && SetupRuns() == 1, "%s, %s: setup fetched %d, run %d", Name(main), what,
        RequestCount(p.setupUrl), SetupRuns());

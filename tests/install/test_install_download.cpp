@@ -1,6 +1,7 @@
 // The setup download against the local update server: error statuses, a
-// stalled body, a body cut short, no announced size, a redirect, a slow body
-// that the user cannot dismiss, and the stale files removed before a fetch.
+// stalled body, a trickling version file, a body cut short, no announced
+// size, a redirect, a slow body that the user cannot dismiss, and the stale
+// files removed before a fetch.
 #include "harness/TestHarness.h"
 #include "install/InstallTestKit.h"
 
@@ -99,6 +100,26 @@ static void test_stalled_version_fetch()
     fault_row("update server stalls in the middle of the version file",
               "both messages within the stall bound, answer false, no partial copy", DescribeRun(run),
               !run.answer && run.elapsedMs < INSTALL_TEST_STALL_MS + 15000 && !FileExists(TempDir() + p.serverCopy));
+}
+
+// A version file that keeps trickling in never looks stalled, but the page's
+// thread may not wait for it forever.
+static void test_trickling_version_fetch()
+{
+    UseControlResources();
+    const PackageNames& p = Package(true);
+    ResetWorld();
+    WriteAll(InstallDir() + p.localVersion, kServed);
+    ServeFile(p.versionUrl, std::string(30 * 16384, 'v'), "slow 16384 3000");
+    CheckRun run = RunCheck(true);
+    ok(!run.answer, "answer true");
+    ok(run.notices.size() == 2 && run.notices[0] == kNoticeDownloadFailed && run.notices[1] == kNoticeNoServerVersion,
+       "%zu notices", run.notices.size());
+    ok(run.elapsedMs < 2 * INSTALL_TEST_STALL_MS + 15000, "trickle ended after %lu ms", run.elapsedMs);
+    ok(!FileExists(TempDir() + p.serverCopy), "a server copy was kept");
+    fault_row("update server trickles the version file, never stalling",
+              "both messages within the version fetch's bound, answer false", DescribeRun(run),
+              !run.answer && run.elapsedMs < 2 * INSTALL_TEST_STALL_MS + 15000);
 }
 
 static void test_body_cut_short()
@@ -203,5 +224,6 @@ static void test_redirected_setup()
 }
 
 TEST_MAIN(TEST(test_setup_error_status), TEST(test_version_error_status), TEST(test_stalled_setup_download),
-          TEST(test_stalled_version_fetch), TEST(test_body_cut_short), TEST(test_stale_files_removed_first),
-          TEST(test_no_content_length), TEST(test_slow_download_progress_and_dismiss), TEST(test_redirected_setup))
+          TEST(test_stalled_version_fetch), TEST(test_trickling_version_fetch), TEST(test_body_cut_short),
+          TEST(test_stale_files_removed_first), TEST(test_no_content_length),
+          TEST(test_slow_download_progress_and_dismiss), TEST(test_redirected_setup))

@@ -113,6 +113,11 @@ static void test_progress_line()
     // Counts beyond 2 GB are unsigned: no overflow, no negative percentage.
     d = BuildProgressDisplay(0xC0000000u, 0xFFFFFFFFu);
     ok(d.percent == 75, "large counts: %d", d.percent);
+    // Far more received than announced: still a full bar, never a negative position.
+    d = BuildProgressDisplay(0xFFFFFFFFu, 1);
+    ok(d.percent > 100, "4 GB received of 1 byte announced: %d", d.percent);
+    d = BuildProgressDisplay(2000000000u, 3);
+    ok(d.percent > 100, "2 GB received of 3 bytes announced: %d", d.percent);
     d = BuildProgressDisplay(0xFFFFFFFFu, 0xFFFFFFFFu);
     ok(d.percent == 100, "full at 4 GB: %d", d.percent);
     ok(d.line.size() <= 255, "line fits its buffer: %zu", d.line.size());

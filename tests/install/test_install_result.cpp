@@ -84,5 +84,49 @@ static void test_result_never_written()
               DescribeRun(run), !run.answer && run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS + 30000);
 }
 
+// An old result file that resists deletion must not stand in for the new
+// setup program's: a read-only one is removed all the same, and one that
+// another program holds open fails the setup download instead.
+static void test_stale_result_resists_deletion()
+{
+    UseControlResources();
+    const PackageNames& p = Package(true);
+    const std::string result = TempDir() + p.resultFile;
+
+    SetupScript script;
+    script.delayMs = 3000;
+    ResetWorld();
+    ServeFile(p.versionUrl, kServed);
+    SetupScript withVersion = script;
+    withVersion.version = kServed;
+    ServeSetup(true, withVersion);
+    WriteAll(result, "1");
+    ok(SetFileAttributesA(result.c_str(), FILE_ATTRIBUTE_READONLY), "cannot make the old result read-only");
+    CheckRun run = RunCheck(true);
+    ok(run.answer && run.notices.empty() && SetupRuns() == 1, "read-only: answer %d, %zu notices, %d runs",
+       run.answer, run.notices.size(), SetupRuns());
+    ok(run.elapsedMs >= 3000, "read-only: ended after %lu ms, on the old result", run.elapsedMs);
+    fault_row("old result file read-only", "removed before the download; the wait ends on the new result",
+              DescribeRun(run), run.answer && run.elapsedMs >= 3000);
+
+    ResetWorld();
+    ServeFile(p.versionUrl, kServed);
+    ServeSetup(true, withVersion);
+    WriteAll(result, "1");
+    // Held without delete sharing, as a program still reading it would.
+    HANDLE held = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ok(held != INVALID_HANDLE_VALUE, "cannot hold the old result (error %lu)", GetLastError());
+    run = RunCheck(true);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    ok(!run.answer, "held: answer true");
+    ok(run.notices.size() == 1 && run.notices[0] == kNoticeDownloadFailed, "held: %zu notices", run.notices.size());
+    ok(SetupRuns() == 0 && RequestCount(p.setupUrl) == 0, "held: setup fetched %d, run %d", RequestCount(p.setupUrl),
+       SetupRuns());
+    fault_row("old result file held open by another program", "download-failure message, answer false, nothing run",
+              DescribeRun(run), !run.answer && SetupRuns() == 0);
+}
+
 TEST_MAIN(TEST(test_result_contents), TEST(test_result_written_late), TEST(test_result_held_open),
-          TEST(test_result_never_written))
+          TEST(test_result_never_written), TEST(test_stale_result_resists_deletion))
