@@ -78,6 +78,14 @@ INT_PTR CALLBACK CModalDlg::s_DlgProc(HWND hwnd, UINT message, WPARAM wParam, LP
     }
     catch (...)
     {
+        try
+        {
+            self->OnHandlerFailed();
+        }
+        catch (...)
+        {
+            // Nothing more can be done inside a window procedure.
+        }
         return FALSE;
     }
 }

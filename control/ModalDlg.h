@@ -30,6 +30,9 @@ protected:
     virtual void OnDestroy() {}
     // Private messages (WM_USER and above).
     virtual BOOL OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return FALSE; }
+    // A handler threw (out of memory, most likely). A dialog the user cannot
+    // dismiss must end itself here, or the caller's thread waits for ever.
+    virtual void OnHandlerFailed() {}
 
     HWND m_hWnd = nullptr;
 

@@ -264,6 +264,15 @@ void CInstallDlg::OnInstallFinished(WPARAM wParam)
     EndWith(wParam != 0 ? 1 : 2);
 }
 
+void CInstallDlg::OnHandlerFailed()
+{
+    // The dialog has no close box: a check that broke down ends as a failed one.
+    KillTimer(m_hWnd, IDT_START_SETUP);
+    KillTimer(m_hWnd, IDT_POLL_RESULT);
+    KillTimer(m_hWnd, IDT_TRANSFER_WATCHDOG);
+    EndWith(2);
+}
+
 void CInstallDlg::OnDestroy()
 {
     DropTransfer();

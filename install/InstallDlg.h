@@ -40,6 +40,7 @@ protected:
     BOOL OnTimer(UINT_PTR id) override;
     void OnDestroy() override;
     BOOL OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnHandlerFailed() override;
 
 private:
     enum class DownloadKind { VersionFile, SetupProgram };

@@ -4,6 +4,9 @@
 // old result file does not count.
 #include "harness/TestHarness.h"
 #include "install/InstallTestKit.h"
+#include "install/InstallDlg.h"
+
+#include <new>
 
 namespace
 {
@@ -128,5 +131,78 @@ static void test_stale_result_resists_deletion()
               DescribeRun(run), !run.answer && SetupRuns() == 0);
 }
 
+namespace
+{
+constexpr UINT WM_TEST_GIVE_UP = WM_USER + 500;
+
+// The real install dialog, with a handler that breaks down as one would when
+// memory runs out. The dialog has no close box: unless the failure ends it,
+// only the give-up message posted by the test's own timer thread does.
+class CFailingInstallDlg : public CInstallDlg
+{
+public:
+    explicit CFailingInstallDlg(bool inInit) : m_bInInit(inInit) {}
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        if (m_bInInit)
+            throw std::bad_alloc();
+        SetTimer(m_hWnd, kFailTimer, 50, nullptr);
+        return TRUE;
+    }
+    BOOL OnTimer(UINT_PTR id) override
+    {
+        if (id == kFailTimer)
+            throw std::bad_alloc();
+        return CInstallDlg::OnTimer(id);
+    }
+    BOOL OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override
+    {
+        if (message != WM_TEST_GIVE_UP)
+            return CInstallDlg::OnPrivateMessage(message, wParam, lParam, result);
+        EndDialog(m_hWnd, 99);
+        return TRUE;
+    }
+
+private:
+    static constexpr UINT_PTR kFailTimer = 77;
+    bool m_bInInit;
+};
+
+struct GiveUpTimer
+{
+    CFailingInstallDlg* dialog;
+    HANDLE stop;
+};
+
+DWORD WINAPI GiveUpAfterTenSeconds(void* context)
+{
+    GiveUpTimer* timer = static_cast<GiveUpTimer*>(context);
+    if (WaitForSingleObject(timer->stop, 10000) == WAIT_TIMEOUT)
+        PostMessageA(timer->dialog->GetHwnd(), WM_TEST_GIVE_UP, 0, 0);
+    return 0;
+}
+}
+
+static void test_handler_failure_ends_dialog()
+{
+    UseControlResources();
+    for (bool inInit : {true, false})
+    {
+        CFailingInstallDlg dialog(inInit);
+        GiveUpTimer timer = {&dialog, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+        HANDLE thread = CreateThread(nullptr, 0, GiveUpAfterTenSeconds, &timer, 0, nullptr);
+        INT_PTR code = dialog.DoModal(IDD_INSTALL, nullptr, true);
+        SetEvent(timer.stop);
+        WaitForSingleObject(thread, 15000);
+        CloseHandle(thread);
+        CloseHandle(timer.stop);
+        ok(code == 2, "handler failing %s: dialog ended with %d, expected the failure code 2",
+           inInit ? "during initialisation" : "in a timer", static_cast<int>(code));
+    }
+}
+
 TEST_MAIN(TEST(test_result_contents), TEST(test_result_written_late), TEST(test_result_held_open),
-          TEST(test_result_never_written), TEST(test_stale_result_resists_deletion))
+          TEST(test_result_never_written), TEST(test_stale_result_resists_deletion),
+          TEST(test_handler_failure_ends_dialog))
