@@ -270,6 +270,14 @@ static void test_connection_point()
     ok(cookie == 0, "cookie %lu after a refusal\n", cookie);
     hr = point->Advise(nullptr, &cookie);
     ok(hr == E_POINTER, "null sink: %#lx\n", hr);
+    // Any other failure of the sink's query comes back as it is.
+    stranger.refusal = E_OUTOFMEMORY;
+    cookie = 0xdeadbeef;
+    hr = point->Advise(static_cast<IDispatch*>(&stranger), &cookie);
+    ok(hr == E_OUTOFMEMORY && cookie == 0, "failing query: %#lx, cookie %lu\n", hr, cookie);
+    CRecordingSink unkept;
+    hr = point->Advise(static_cast<IDispatch*>(&unkept), nullptr);
+    ok(hr == E_POINTER && unkept.refs == 1, "null cookie pointer: %#lx, sink refs %ld\n", hr, unkept.refs);
 
     // Cookies are slot positions from 1; the first free slot is reused.
     CRecordingSink a, b, c, d;
@@ -415,6 +423,52 @@ static void test_events()
     control->Release();
 }
 
+// Delivery goes on past sinks that fail or are disconnected in mid-event, and
+// a sink connected during an event waits for the next one.
+static void test_event_delivery()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+
+    CRecordingSink failing, gone, last, late;
+    failing.invokeResult = DISP_E_EXCEPTION;
+    ok(failing.Connect(control) == S_OK && gone.Connect(control) == S_OK && last.Connect(control) == S_OK,
+       "sinks not connected\n");
+    // The first handler connects a new sink behind the last one, then drops the sink in the next slot.
+    failing.onEvent = [&](const RecordedEvent&) {
+        if (!late.point)
+            late.Connect(control);
+        if (gone.point)
+            gone.Disconnect();
+    };
+
+    HRESULT hr = control->CheckInstall();
+    ok(hr == S_OK, "CheckInstall with a failing sink returned %#lx\n", hr);
+    ok(failing.events.size() == 1, "failing sink called %u times\n", static_cast<unsigned>(failing.events.size()));
+    ok(gone.events.empty() && gone.refs == 1, "a sink disconnected in mid-event was called (%u) or kept (%ld)\n",
+       static_cast<unsigned>(gone.events.size()), gone.refs);
+    ok(last.events.size() == 1, "the sink after a failing one got %u events\n", static_cast<unsigned>(last.events.size()));
+    ok(late.cookie == 4, "sink connected during the event has cookie %lu\n", late.cookie);
+    ok(late.events.empty(), "a sink connected during the event already got it\n");
+
+    BSTR path = SysAllocString(L"C:\\a.txt");
+    hr = control->SelectComplete(path, path, path);
+    SysFreeString(path);
+    ok(hr == S_OK, "SelectComplete with a failing sink returned %#lx\n", hr);
+    ok(last.events.size() == 2 && late.events.size() == 1 && late.events[0].dispid == 2,
+       "next event: %u and %u deliveries\n", static_cast<unsigned>(last.events.size()),
+       static_cast<unsigned>(late.events.size()));
+
+    failing.onEvent = nullptr;
+    failing.Disconnect();
+    last.Disconnect();
+    late.Disconnect();
+    ok(failing.refs == 1 && last.refs == 1 && late.refs == 1, "sink references left: %ld %ld %ld\n", failing.refs,
+       last.refs, late.refs);
+    control->Release();
+}
+
 static HRESULT InvokeByName(IDispatch* dispatch, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,
                             WORD flags = DISPATCH_METHOD)
 {
@@ -545,7 +599,8 @@ static void test_dispatch_by_name()
 }
 
 TEST_MAIN(TEST(test_query_interface), TEST(test_aggregation), TEST(test_object_safety), TEST(test_class_info),
-          TEST(test_connection_point), TEST(test_events), TEST(test_dispatch_by_name))
+          TEST(test_connection_point), TEST(test_events), TEST(test_event_delivery),
+          TEST(test_dispatch_by_name))
 
 // Every test runs in a single-threaded apartment, as in the browser.
 static struct CComApartment
