@@ -122,6 +122,9 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** ppEnum)
 
 void CConnectionPoint::Fire(DISPID dispid, const BSTR* args, UINT count)
 {
+    // A handler may drop the page's last reference to the control; the sink
+    // list must outlive the loop that walks it.
+    CIfacePtr<IUnknown> keepAlive(m_owner);
     const size_t slots = m_sinks.size();
     for (size_t i = 0; i < slots; ++i)
     {

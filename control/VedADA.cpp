@@ -397,6 +397,9 @@ STDMETHODIMP CVedADA::ShowUpFileDlg()
     // -1 included, changes nothing for the page.
     try
     {
+        // The picker keeps a plain pointer to this object; a page handler that
+        // drops its last reference while the picker is open must not free it.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         CFilePickerDlg picker(this);
         picker.DoModal(GetActiveWindow());
     }

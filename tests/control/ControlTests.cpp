@@ -1,5 +1,6 @@
 // Conformance tests of the control object through COM: its interfaces, the
-// event connection, safety options, class information and dispatch by name.
+// event connection, safety options, class information, dispatch by name and
+// the modal picker call. Shows the picker on the test display.
 // Needs the control registered in the prefix.
 #include <windows.h>
 #include <ocidl.h>
@@ -270,6 +271,14 @@ static void test_connection_point()
     ok(cookie == 0, "cookie %lu after a refusal\n", cookie);
     hr = point->Advise(nullptr, &cookie);
     ok(hr == E_POINTER, "null sink: %#lx\n", hr);
+    // Any other failure of the sink's query comes back as it is.
+    stranger.refusal = E_OUTOFMEMORY;
+    cookie = 0xdeadbeef;
+    hr = point->Advise(static_cast<IDispatch*>(&stranger), &cookie);
+    ok(hr == E_OUTOFMEMORY && cookie == 0, "failing query: %#lx, cookie %lu\n", hr, cookie);
+    CRecordingSink unkept;
+    hr = point->Advise(static_cast<IDispatch*>(&unkept), nullptr);
+    ok(hr == E_POINTER && unkept.refs == 1, "null cookie pointer: %#lx, sink refs %ld\n", hr, unkept.refs);
 
     // Cookies are slot positions from 1; the first free slot is reused.
     CRecordingSink a, b, c, d;
@@ -415,6 +424,154 @@ static void test_events()
     control->Release();
 }
 
+// Delivery goes on past sinks that fail or are disconnected in mid-event, and
+// a sink connected during an event waits for the next one.
+static void test_event_delivery()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+
+    CRecordingSink failing, gone, last, late;
+    failing.invokeResult = DISP_E_EXCEPTION;
+    ok(failing.Connect(control) == S_OK && gone.Connect(control) == S_OK && last.Connect(control) == S_OK,
+       "sinks not connected\n");
+    // The first handler connects a new sink behind the last one, then drops the sink in the next slot.
+    failing.onEvent = [&](const RecordedEvent&) {
+        if (!late.point)
+            late.Connect(control);
+        if (gone.point)
+            gone.Disconnect();
+    };
+
+    HRESULT hr = control->CheckInstall();
+    ok(hr == S_OK, "CheckInstall with a failing sink returned %#lx\n", hr);
+    ok(failing.events.size() == 1, "failing sink called %u times\n", static_cast<unsigned>(failing.events.size()));
+    ok(gone.events.empty() && gone.refs == 1, "a sink disconnected in mid-event was called (%u) or kept (%ld)\n",
+       static_cast<unsigned>(gone.events.size()), gone.refs);
+    ok(last.events.size() == 1, "the sink after a failing one got %u events\n", static_cast<unsigned>(last.events.size()));
+    ok(late.cookie == 4, "sink connected during the event has cookie %lu\n", late.cookie);
+    ok(late.events.empty(), "a sink connected during the event already got it\n");
+
+    BSTR path = SysAllocString(L"C:\\a.txt");
+    hr = control->SelectComplete(path, path, path);
+    SysFreeString(path);
+    ok(hr == S_OK, "SelectComplete with a failing sink returned %#lx\n", hr);
+    ok(last.events.size() == 2 && late.events.size() == 1 && late.events[0].dispid == 2,
+       "next event: %u and %u deliveries\n", static_cast<unsigned>(last.events.size()),
+       static_cast<unsigned>(late.events.size()));
+
+    failing.onEvent = nullptr;
+    failing.Disconnect();
+    last.Disconnect();
+    late.Disconnect();
+    ok(failing.refs == 1 && last.refs == 1 && late.refs == 1, "sink references left: %ld %ld %ld\n", failing.refs,
+       last.refs, late.refs);
+    control->Release();
+
+    // A handler that drops the caller's last reference: the other sinks still get the
+    // event, and the object goes (releasing its sinks) once the event is over.
+    IVedADA* doomed = CreateControl();
+    if (!doomed)
+        return;
+    CRecordingSink dropper, bystander;
+    ok(dropper.Connect(doomed) == S_OK && bystander.Connect(doomed) == S_OK, "sinks not connected\n");
+    for (CRecordingSink* sink : {&dropper, &bystander})
+    {
+        sink->point->Release();   // only the caller's reference keeps the object
+        sink->point = nullptr;
+    }
+    dropper.onEvent = [&](const RecordedEvent&) { doomed->Release(); };
+    hr = doomed->CheckInstall();
+    ok(hr == S_OK, "CheckInstall released from its handler returned %#lx\n", hr);
+    ok(bystander.events.size() == 1, "the sink after the releasing one got %u events\n",
+       static_cast<unsigned>(bystander.events.size()));
+    ok(dropper.refs == 1 && bystander.refs == 1, "sinks still held (%ld, %ld) after the object went\n", dropper.refs,
+       bystander.refs);
+}
+
+namespace
+{
+// State of the picker run below, for its timer procedure (which takes no context).
+struct CPickerRun
+{
+    IVedADA* control = nullptr;
+    CRecordingSink* sink = nullptr;
+    HWND picker = nullptr;
+    HWND owner = reinterpret_cast<HWND>(-1);
+    LONG sinkRefsWhileOpen = 0;
+    int ticks = 0;
+} g_pickerRun;
+
+// The picker by the caption it gives itself.
+BOOL CALLBACK FindPicker(HWND hwnd, LPARAM)
+{
+    wchar_t caption[32] = {};
+    GetWindowTextW(hwnd, caption, 32);
+    if (lstrcmpW(caption, L"\ud30c\uc77c/\ud3f4\ub354 \uc120\ud0dd\ucc3d") != 0 || !IsWindowVisible(hwnd))
+        return TRUE;
+    g_pickerRun.picker = hwnd;
+    return FALSE;
+}
+
+// Runs inside the picker's modal loop on the test thread (so finding the picker
+// here shows the call is modal on this thread): drops the caller's reference to
+// the control, then closes the picker with its close button.
+void CALLBACK OnPickerTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    CPickerRun& run = g_pickerRun;
+    EnumThreadWindows(GetCurrentThreadId(), FindPicker, 0);
+    if (!run.picker && ++run.ticks < 600)
+        return;
+    KillTimer(nullptr, id);
+    if (!run.picker)
+        return;
+    run.owner = GetWindow(run.picker, GW_OWNER);
+    run.control->Release();
+    run.sinkRefsWhileOpen = run.sink->refs;
+    PostMessageW(run.picker, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+}
+}
+
+// ShowUpFileDlg without an active window: the picker has no owner, runs modally on
+// the calling thread, and keeps the control alive while it is open even when the
+// page drops its last reference meanwhile.
+static void test_show_picker()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+    CRecordingSink sink;
+    ok(sink.Connect(control) == S_OK, "sink not connected\n");
+    sink.point->Release();   // only the caller's reference keeps the object
+    sink.point = nullptr;
+
+    g_pickerRun = CPickerRun();
+    g_pickerRun.control = control;
+    g_pickerRun.sink = &sink;
+    ok(GetActiveWindow() == nullptr, "the test thread has an active window\n");
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, OnPickerTimer);
+    ok(timer != 0, "SetTimer failed: %lu\n", GetLastError());
+    if (!timer)
+    {
+        control->Release();
+        return;
+    }
+    HRESULT hr = control->ShowUpFileDlg();
+    KillTimer(nullptr, timer);
+    ok(hr == S_OK, "ShowUpFileDlg returned %#lx\n", hr);
+    ok(g_pickerRun.picker != nullptr, "the picker never showed\n");
+    if (!g_pickerRun.picker)
+    {
+        control->Release();   // the timer gave up without taking the reference
+        return;
+    }
+    ok(g_pickerRun.owner == nullptr, "the picker has owner %p\n", g_pickerRun.owner);
+    ok(g_pickerRun.sinkRefsWhileOpen > 1, "the control went while its picker was open\n");
+    ok(sink.refs == 1, "the control outlived its picker (sink refs %ld)\n", sink.refs);
+    ok(!IsWindow(g_pickerRun.picker), "the picker window is still there\n");
+}
+
 static HRESULT InvokeByName(IDispatch* dispatch, const wchar_t* name, VARIANT* args, UINT count, VARIANT* result,
                             WORD flags = DISPATCH_METHOD)
 {
@@ -545,7 +702,8 @@ static void test_dispatch_by_name()
 }
 
 TEST_MAIN(TEST(test_query_interface), TEST(test_aggregation), TEST(test_object_safety), TEST(test_class_info),
-          TEST(test_connection_point), TEST(test_events), TEST(test_dispatch_by_name))
+          TEST(test_connection_point), TEST(test_events), TEST(test_event_delivery),
+          TEST(test_show_picker), TEST(test_dispatch_by_name))
 
 // Every test runs in a single-threaded apartment, as in the browser.
 static struct CComApartment

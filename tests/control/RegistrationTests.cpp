@@ -209,6 +209,27 @@ static void test_class_factory()
     control->Release();
     ok(module.canUnload() == S_OK, "DllCanUnloadNow after the last release returned S_FALSE\n");
 
+    // An enumerator may outlive the control that made it; its code stays loaded until it goes.
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* point = nullptr;
+    IEnumConnections* connections = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (SUCCEEDED(hr))
+        hr = container->FindConnectionPoint(DIID__IVedADAEvents, &point);
+    if (SUCCEEDED(hr))
+        hr = point->EnumConnections(&connections);
+    ok(hr == S_OK, "could not enumerate connections: %#lx\n", hr);
+    if (point)
+        point->Release();
+    if (container)
+        container->Release();
+    if (connections)
+    {
+        ok(module.canUnload() == S_FALSE, "DllCanUnloadNow with a live enumerator returned S_OK\n");
+        connections->Release();
+    }
+    ok(module.canUnload() == S_OK, "DllCanUnloadNow after the enumerator went returned S_FALSE\n");
+
     IUnknown* none = reinterpret_cast<IUnknown*>(0xdeadbeef);
     hr = factory->CreateInstance(nullptr, IID_IOleWindow, reinterpret_cast<void**>(&none));
     ok(hr == E_NOINTERFACE && none == nullptr, "CreateInstance for a foreign interface returned %#lx\n", hr);

@@ -15,7 +15,7 @@ STDMETHODIMP CRecordingSink::QueryInterface(REFIID riid, void** ppv)
         AddRef();
         return S_OK;
     }
-    return E_NOINTERFACE;
+    return IsEqualIID(riid, DIID__IVedADAEvents) ? refusal : E_NOINTERFACE;
 }
 
 STDMETHODIMP_(ULONG) CRecordingSink::AddRef()
@@ -62,7 +62,7 @@ STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAM
     events.push_back(event);
     if (onEvent)
         onEvent(events.back());
-    return S_OK;
+    return invokeResult;
 }
 
 HRESULT CRecordingSink::Connect(IUnknown* control)

@@ -38,8 +38,9 @@ public:
 
     std::vector<RecordedEvent> events;
     std::function<void(const RecordedEvent&)> onEvent;   // runs inside Invoke
-    IID acceptedIid = {};                                 // answered by QueryInterface besides IDispatch
     bool answerEventsIid = true;
+    HRESULT refusal = E_NOINTERFACE;                      // the events query's answer when it is refused
+    HRESULT invokeResult = S_OK;                          // what Invoke answers after recording
     LONG refs = 1;
     DWORD cookie = 0;
     IConnectionPoint* point = nullptr;
