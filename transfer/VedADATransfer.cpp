@@ -77,6 +77,9 @@ STDMETHODIMP CVedADA::UpLoadInit()
 {
     try
     {
+        // The install dialog runs a message loop in which a page handler may
+        // drop its last reference; this object must last until the call ends.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         // A new batch gives back the memory of the last one, however large it grew.
         std::string().swap(m_strUpList);
         EnsureInstalled();   // the page learns the outcome at the end of the batch
@@ -109,6 +112,8 @@ STDMETHODIMP CVedADA::DownLoadInit()
 {
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         std::string().swap(m_strDownList);
         EnsureInstalled();
         return S_OK;
@@ -123,6 +128,8 @@ STDMETHODIMP CVedADA::DownLoadSpInit()
 {
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         std::string().swap(m_strDownList);
         EnsureSpInstalled();
         return S_OK;
@@ -164,6 +171,8 @@ STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
 {
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         StoreCredentials(strUserID, strUserPW);
         bool installed = EnsureInstalled();
         if (!installed || m_strUpList.empty() || g_strUserID.empty() || g_strUserPW.empty())
@@ -184,6 +193,8 @@ STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
 {
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         StoreCredentials(strUserID, strUserPW);
         std::string mode = BstrToNarrow(strMode);
         // The main package is checked also after DownLoadSpInit.
@@ -210,6 +221,8 @@ STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
 {
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         StoreCredentials(strUserID, strUserPW);
         if (g_strUserID.empty() || g_strUserPW.empty())
             return S_FALSE;
@@ -242,6 +255,8 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
     *pVal = nullptr;
     try
     {
+        // Held across the install dialog's message loop, as in UpLoadInit.
+        CIfacePtr<IUnknown> keepAlive(m_pOuter);
         std::string userID = BstrToNarrow(strUserID);
         std::string userPW = BstrToNarrow(strUserPW);
         m_strWebLink = BstrToNarrow(strWebLink);
