@@ -10,6 +10,7 @@
 #include "control/Module.h"
 #include "control/RegistryHelper.h"
 #include "control/Shared.h"
+#include "install/InstallLogic.h"
 #include "picker/FilePickerDlg.h"
 
 namespace
@@ -73,13 +74,7 @@ void CVedADA::ComputeDirectories()
     char folder[MAX_PATH] = {};
     // The answer is not checked: an empty buffer falls back to the usual folder.
     SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-    if (folder[0] == '\0')
-        lstrcpynA(folder, "C:\\Program Files", sizeof(folder));
-    std::string programFiles = folder;
-    for (char& c : programFiles)
-        if (c == '/')
-            c = '\\';
-    m_strInstallDir = programFiles + "\\Tavrine\\";
+    m_strInstallDir = InstallDirFromProgramFiles(folder);   // the install check's own rule
 
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof(temp), temp);

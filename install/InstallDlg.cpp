@@ -173,6 +173,7 @@ void CInstallDlg::OnStartSetup()
         FailDownload();
         return;
     }
+    m_dwDownloadStart = GetTickCount();
     SetTimer(m_hWnd, IDT_TRANSFER_WATCHDOG, 250, nullptr);
 }
 
@@ -215,7 +216,12 @@ void CInstallDlg::OnTransferWatchdog()
         return;
     }
     // A finished transfer's message is on its way; a silent one has stalled.
-    if (!m_pTransfer->IsFinished() && m_pTransfer->IdleMilliseconds() >= TAVRINE_TRANSFER_STALL_MS)
+    // One that keeps trickling without end would hold the page in a dialog
+    // nobody can close, so the whole download is bounded too, generously.
+    if (m_pTransfer->IsFinished())
+        return;
+    if (m_pTransfer->IdleMilliseconds() >= TAVRINE_TRANSFER_STALL_MS ||
+        GetTickCount() - m_dwDownloadStart >= TAVRINE_SETUP_TOTAL_MS)
         FailDownload();
 }
 

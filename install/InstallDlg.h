@@ -20,7 +20,7 @@ constexpr int IDC_INSTALL_STATUS = 206;
 // Timers of the dialog.
 constexpr UINT_PTR IDT_START_SETUP = 1;        // 100 ms, once: starts the setup download
 constexpr UINT_PTR IDT_POLL_RESULT = 2;        // 1000 ms: looks for the result file
-constexpr UINT_PTR IDT_TRANSFER_WATCHDOG = 3;  // ends a setup download that stopped receiving
+constexpr UINT_PTR IDT_TRANSFER_WATCHDOG = 3;  // ends a setup download that stalled or ran too long
 
 // Private messages of the dialog.
 constexpr UINT WM_INSTALL_FINISHED = WM_USER + 100;   // wParam non-zero: success
@@ -78,4 +78,5 @@ private:
     bool m_bEnded = false;                      // EndDialog has been called
     bool m_bDownloadSettled = false;            // the setup download's outcome has been acted on
     DWORD m_dwPollStart = 0;
+    DWORD m_dwDownloadStart = 0;                // when the setup download began
 };

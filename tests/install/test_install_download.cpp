@@ -122,6 +122,22 @@ static void test_trickling_version_fetch()
               !run.answer && run.elapsedMs < 2 * INSTALL_TEST_STALL_MS + 15000);
 }
 
+static void test_trickling_setup_download()
+{
+    UseControlResources();
+    // A piece every three seconds: never idle long enough to look stalled, and
+    // the setup program's half megabyte takes far longer than the whole
+    // download may.
+    PrepareUpdate(true, "slow 16384 3000");
+    CheckRun run = RunCheck(true);
+    CheckFailedSetupDownload(run, true, "trickling setup program");
+    bool bounded = run.elapsedMs < INSTALL_TEST_SETUP_TOTAL_MS + 15000;
+    ok(bounded, "trickle ended after %lu ms", run.elapsedMs);
+    fault_row("update server trickles the setup program, never stalling",
+              "the download-failure message once the whole download's bound is reached, answer false, nothing run",
+              DescribeRun(run), !run.answer && SetupRuns() == 0 && bounded);
+}
+
 static void test_body_cut_short()
 {
     UseControlResources();
@@ -224,6 +240,7 @@ static void test_redirected_setup()
 }
 
 TEST_MAIN(TEST(test_setup_error_status), TEST(test_version_error_status), TEST(test_stalled_setup_download),
-          TEST(test_stalled_version_fetch), TEST(test_trickling_version_fetch), TEST(test_body_cut_short),
+          TEST(test_stalled_version_fetch), TEST(test_trickling_version_fetch),
+          TEST(test_trickling_setup_download), TEST(test_body_cut_short),
           TEST(test_stale_files_removed_first), TEST(test_no_content_length),
           TEST(test_slow_download_progress_and_dismiss), TEST(test_redirected_setup))
