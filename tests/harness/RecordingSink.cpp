@@ -65,8 +65,9 @@ STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAM
     return invokeResult;
 }
 
-HRESULT CRecordingSink::Connect(IUnknown* control)
+HRESULT FindEventsPoint(IUnknown* control, IConnectionPoint** point)
 {
+    *point = nullptr;
     IProvideClassInfo2* info = nullptr;
     HRESULT hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
     if (FAILED(hr))
@@ -80,8 +81,14 @@ HRESULT CRecordingSink::Connect(IUnknown* control)
     hr = control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
     if (FAILED(hr))
         return hr;
-    hr = container->FindConnectionPoint(source, &point);
+    hr = container->FindConnectionPoint(source, point);
     container->Release();
+    return hr;
+}
+
+HRESULT CRecordingSink::Connect(IUnknown* control)
+{
+    HRESULT hr = FindEventsPoint(control, &point);
     if (FAILED(hr))
         return hr;
     hr = point->Advise(static_cast<IDispatch*>(this), &cookie);

@@ -17,6 +17,10 @@ struct RecordedEvent
     std::vector<bool> nulls;             // declared order: the BSTR was null
 };
 
+// Finds the control's default source connection point the way a browser does:
+// IProvideClassInfo2::GetGUID names the event interface, the container has its point.
+HRESULT FindEventsPoint(IUnknown* control, IConnectionPoint** point);
+
 class CRecordingSink : public IDispatch
 {
 public:

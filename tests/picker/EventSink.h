@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TavrineControl.h"
+#include "harness/RecordingSink.h"
 
 struct SelectEvent
 {
@@ -98,21 +99,7 @@ public:
     // Connects this sink to the control the way a page does.
     HRESULT Connect(IUnknown* control)
     {
-        IProvideClassInfo2* info = nullptr;
-        HRESULT hr = control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
-        if (FAILED(hr))
-            return hr;
-        GUID events = {};
-        hr = info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events);
-        info->Release();
-        if (FAILED(hr))
-            return hr;
-        IConnectionPointContainer* container = nullptr;
-        hr = control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-        if (FAILED(hr))
-            return hr;
-        hr = container->FindConnectionPoint(events, &m_pPoint);
-        container->Release();
+        HRESULT hr = FindEventsPoint(control, &m_pPoint);
         if (FAILED(hr))
             return hr;
         return m_pPoint->Advise(static_cast<IDispatch*>(this), &m_dwCookie);
