@@ -10,25 +10,14 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=tools/wine-env.sh
 source "$ROOT/tools/wine-env.sh"
 
-preset=${1:-mingw-x64}
 calls=${2:-1000000}
 seed=${3:-}
-case $preset in
-  mingw-x64) arch=x86_64 ;;
-  mingw-i686) arch=i686 ;;
-  *) echo "usage: tools/fuzz-long.sh [mingw-x64|mingw-i686] [calls] [seed]" >&2; exit 2 ;;
+tavrine_tool_prepare "${1:-mingw-x64}" TavrineControl robustness_fuzz
+case $? in
+  0) ;;
+  2) echo "usage: tools/fuzz-long.sh [mingw-x64|mingw-i686] [calls] [seed]" >&2; exit 2 ;;
+  *) exit 1 ;;
 esac
-build="$ROOT/build/$preset"
-
-(cd "$ROOT" && cmake --preset "$preset" >/dev/null) || exit 1
-cmake --build "$build" -j2 --target PrefixSetup TavrineControl robustness_fuzz >/dev/null || exit 1
-tavrine_ensure_template "$build" || exit 1
-trap tavrine_cleanup EXIT
-trap 'exit 130' INT TERM
-tavrine_fresh_prefix "$build" || exit 1
-tavrine_start_xvfb || exit 1
-tavrine_export_env "$arch" "$build"
-export TAVRINE_DLL="$build/TavrineControl.DLL" TAVRINE_BUILD_DIR="$build" TAVRINE_SOURCE_DIR="$ROOT"
 # A long run takes its time: the per-call watchdog inside the fuzzer bounds each call.
 export TAVRINE_WINE_TIMEOUT=${TAVRINE_WINE_TIMEOUT:-36000}
 export FUZZ_ARGS="--calls $calls${seed:+ --seed $seed} ${TAVRINE_FUZZ_EXTRA:-}"
@@ -38,12 +27,4 @@ run() {
   # shellcheck disable=SC2086
   "$ROOT/tools/wine-run.sh" "$build/tests/robustness/robustness_fuzz.exe" $FUZZ_ARGS
 }
-if [ "$arch" = i686 ]; then
-  export -f run
-  export ROOT build
-  "$ROOT/tools/win32-env" bash -c 'run; rc=$?
-    timeout 30 /usr/lib/wine/wineserver -w </dev/null || timeout 10 /usr/lib/wine/wineserver -k </dev/null
-    exit $rc'
-else
-  run
-fi
+tavrine_tool_run run

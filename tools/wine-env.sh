@@ -8,6 +8,11 @@
 #   tavrine_stop_wineserver        ends every Wine process of the current prefix
 #   tavrine_stop_xvfb              stops the Xvfb started above
 #   tavrine_cleanup                both of the above, for an EXIT trap
+#   tavrine_tool_prepare PRESET TARGET...
+#                                  for a tool script: builds the targets, prepares a fresh
+#                                  prefix, a display and the environment; sets arch and build
+#   tavrine_tool_run FUNCTION      runs a shell function of the script as Wine needs it
+#                                  (in the qemu namespace for the 32-bit build)
 #
 # The template (wineboot, crash dialog off, Hangul non-client fonts) takes minutes to make,
 # so it lives in a cache outside the work tree, shared by every work tree and both builds,
@@ -224,4 +229,42 @@ tavrine_stop_wineserver() {
 tavrine_cleanup() {
   tavrine_stop_wineserver
   tavrine_stop_xvfb
+}
+
+# For the scripts that run one program against the registered control (benchmarks, the
+# long fuzz run). Returns 2 for an unknown preset, so that the script can print its usage.
+# Installs the cleanup trap of the calling script.
+tavrine_tool_prepare() {
+  local preset=$1
+  shift
+  case $preset in
+    mingw-x64) arch=x86_64 ;;
+    mingw-i686) arch=i686 ;;
+    *) return 2 ;;
+  esac
+  build="$TAVRINE_SOURCE/build/$preset"
+  (cd "$TAVRINE_SOURCE" && cmake --preset "$preset" >/dev/null) || return 1
+  cmake --build "$build" -j2 --target PrefixSetup "$@" >/dev/null || return 1
+  tavrine_ensure_template "$build" || return 1
+  trap tavrine_cleanup EXIT
+  trap 'exit 130' INT TERM
+  tavrine_fresh_prefix "$build" || return 1
+  tavrine_start_xvfb || return 1
+  tavrine_export_env "$arch" "$build"
+  export TAVRINE_DLL="$build/TavrineControl.DLL" TAVRINE_BUILD_DIR="$build" TAVRINE_SOURCE_DIR="$TAVRINE_SOURCE"
+}
+
+# The 32-bit build's programs only run inside the qemu namespace, whose Wine processes
+# must be ended there too.
+tavrine_tool_run() {
+  local fn=$1
+  if [ "$arch" != i686 ]; then
+    "$fn"
+    return
+  fi
+  export -f "$fn"
+  export ROOT build
+  "$TAVRINE_TOOLS/win32-env" bash -c "$fn"'; rc=$?
+    timeout 30 /usr/lib/wine/wineserver -w </dev/null || timeout 10 /usr/lib/wine/wineserver -k </dev/null
+    exit $rc'
 }
