@@ -1,11 +1,19 @@
 #!/bin/bash
-# Installs what the build and the Wine test runs need on a Debian 12 machine (run as root).
-# Safe to run again: apt skips what is there, qemu 10 is unpacked once.
+# Installs what the build and the Wine test runs need on a Debian 12 machine.
+# Runs as root; started by another user, it raises itself through sudo. Safe to run
+# again: apt skips what is there, qemu 10 is unpacked once.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 if [ "$(id -u)" != 0 ]; then
-  echo "install-deps.sh must run as root" >&2; exit 1
+  if command -v sudo >/dev/null 2>&1; then
+    echo "install-deps: not root; asking sudo" >&2
+    exec sudo DEBIAN_FRONTEND=noninteractive "$(readlink -f "$0")" "$@"
+  fi
+  echo "install-deps: installing packages needs root, and sudo is not installed." >&2
+  echo "install-deps: run this script as root (for example: su -c '$(readlink -f "$0")')," >&2
+  echo "install-deps: or install sudo and give this user the right to use it." >&2
+  exit 1
 fi
 
 dpkg --add-architecture i386

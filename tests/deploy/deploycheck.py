@@ -548,7 +548,8 @@ def cmd_version(args):
     patterns = ((r"#version=([0-9,]+)", commas), (r"FileVersion=([0-9,]+)", commas),
                 (r"\bVERSION\s+(\d+\.\d+\.\d+\.\d+)", dotted))
     stated = 0
-    for name in ("README.md", os.path.join("examples", "upload.html")):
+    for name in ("README.md", os.path.join("docs", "page.md"), os.path.join("docs", "deploying.md"),
+                 os.path.join("examples", "upload.html")):
         path = os.path.join(args.source, name)
         if not os.path.exists(path):
             check(name != "README.md", "README.md is missing")
@@ -559,7 +560,7 @@ def cmd_version(args):
                     for found in re.findall(pattern, line):
                         stated += 1
                         check(found == want, "%s:%d gives %s, CMake says %s" % (name, number, found, want))
-    check(stated > 0, "neither README.md nor the sample page states the codebase version")
+    check(stated > 0, "neither the docs nor the sample page state the codebase version")
 
 
 def main():
