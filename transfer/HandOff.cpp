@@ -1,36 +1,28 @@
-// CVedADA's transfer methods: the job texts a page builds item by item, their
-// hand-off to the companion programs, and the explorer and web-link
-// launchers. Everything runs on the page's thread.
-#include "control/VedADA.h"
+// The hand-off of a job text to its companion program: the program started
+// when its window is not open, the record appended to its list file or, when
+// that fails, sent to its window; and the explorer launcher. Runs on the
+// page's thread.
+#include "transfer/HandOff.h"
 
-#include <clocale>
 #include <cstdint>
-#include <new>
 #include <shellapi.h>
 
-#include "control/Module.h"
-#include "control/Shared.h"
+#include "base/CompanionClasses.h"
 #include "transfer/CompanionCommandLine.h"
-#include "transfer/CompanionTarget.h"
-#include "transfer/DownloadMode.h"
 #include "transfer/JobRecord.h"
-#include "transfer/JobText.h"
 #include "transfer/ListFile.h"
 
-const CompanionTarget g_uploadTarget = {"TavrineUp.exe", "tavrine_class_upload", "bbs %s %s %s", CJobRecord::kUpload,
-                                        &CVedADA::m_strUpList, &CVedADA::m_strUpListFile};
-const CompanionTarget g_downloadTarget = {"TavrineDown.exe", "tavrine_class_down", "bbs %s %s %s", CJobRecord::kDownload,
-                                          &CVedADA::m_strDownList, &CVedADA::m_strDownListFile};
-const CompanionTarget g_speedDownloadTarget = {"TavrineSpeed.exe", "tavrine_class_down", "bbs %s %s %s",
-                                               CJobRecord::kDownload, &CVedADA::m_strDownList,
-                                               &CVedADA::m_strDownListFile};
-const CompanionTarget g_webLinkTarget = {"TavrineDown.exe", "tavrine_class_down", "weblink %s %s %s", CJobRecord::kWebLink,
-                                         &CVedADA::m_strWebLink, &CVedADA::m_strDownListFile};
+const CompanionTarget g_uploadTarget = {"TavrineUp.exe", kUploadCompanionClass, "bbs %s %s %s", CJobRecord::kUpload};
+const CompanionTarget g_downloadTarget = {"TavrineDown.exe", kDownloadCompanionClass, "bbs %s %s %s",
+                                          CJobRecord::kDownload};
+const CompanionTarget g_speedDownloadTarget = {"TavrineSpeed.exe", kDownloadCompanionClass, "bbs %s %s %s",
+                                               CJobRecord::kDownload};
+const CompanionTarget g_webLinkTarget = {"TavrineDown.exe", kDownloadCompanionClass, "weblink %s %s %s",
+                                         CJobRecord::kWebLink};
 
 namespace
 {
 const char kExplorerProgram[] = "Explorer.exe";
-const char kExplorerClass[] = "tavrine_class_explorer";
 const char kExplorerFormat[] = "%s %s";
 
 // A started companion normally shows its window within a second or two; past
@@ -54,245 +46,37 @@ HWND WaitForCompanionWindow(const char* windowClass)
         Sleep(kCompanionPollMs);
     }
 }
-
-void StoreCredentials(BSTR strUserID, BSTR strUserPW)
-{
-    g_strUserID = BstrToNarrow(strUserID);
-    g_strUserPW = BstrToNarrow(strUserPW);
 }
 
-HRESULT SetLinkResult(BSTR* pVal, bool wentAhead)
+Credentials& PageCredentials()
 {
-    *pVal = SysAllocString(wentAhead ? L"1" : L"0");
-    if (!*pVal)
-        return E_OUTOFMEMORY;
-    return wentAhead ? S_OK : S_FALSE;
-}
+    static Credentials credentials;
+    return credentials;
 }
 
-// ---------------------------------------------------------------------------
-// Job texts
-
-STDMETHODIMP CVedADA::UpLoadInit()
+ExplorerLaunch LaunchExplorer(const std::string& installDir, const Credentials& credentials)
 {
-    try
-    {
-        // The install dialog runs a message loop in which a page handler may
-        // drop its last reference; this object must last until the call ends.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        // A new batch gives back the memory of the last one, however large it grew.
-        std::string().swap(m_strUpList);
-        EnsureInstalled();   // the page learns the outcome at the end of the batch
-        return S_OK;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
+    if (FindWindowA(kExplorerCompanionClass, nullptr))
+        return ExplorerLaunch::Started;   // one explorer is enough; it needs nothing more from us
+    // The explorer splits its command line at the space between the two.
+    if (!CCompanionCommandLine::IsSafeCredential(credentials.strUserID) ||
+        !CCompanionCommandLine::IsSafeCredential(credentials.strUserPW))
+        return ExplorerLaunch::UnsafeCredential;
+    std::string program = installDir + kExplorerProgram;
+    std::string parameters =
+        CCompanionCommandLine::Format(kExplorerFormat, {&credentials.strUserID, &credentials.strUserPW});
+    ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    return ExplorerLaunch::Started;
 }
 
-STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
+bool HandOffToCompanion(const HandOffJob& job)
 {
-    try
-    {
-        CJobText::AppendItem(m_strUpList, BstrToNarrow(strIdx));
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;   // the job text is as it was before the call
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-STDMETHODIMP CVedADA::DownLoadInit()
-{
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        std::string().swap(m_strDownList);
-        EnsureInstalled();
-        return S_OK;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-STDMETHODIMP CVedADA::DownLoadSpInit()
-{
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        std::string().swap(m_strDownList);
-        EnsureSpInstalled();
-        return S_OK;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
-{
-    try
-    {
-        // Stays in force for the module's life; the mode comparison of
-        // DownLoadEnd is made under it.
-        setlocale(LC_ALL, "Korean");
-        // The path goes to the companion in the system code page, the
-        // identifier in the thread's, as the companion programs expect.
-        std::string path = BstrToNarrow(strPath, CP_ACP);
-        std::string idx = BstrToNarrow(strIdx);
-        CJobText::AppendPair(m_strDownList, idx, path);
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-// ---------------------------------------------------------------------------
-// End of a batch
-
-STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
-{
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        StoreCredentials(strUserID, strUserPW);
-        bool installed = EnsureInstalled();
-        if (!installed || m_strUpList.empty() || g_strUserID.empty() || g_strUserPW.empty())
-            return S_FALSE;
-        return HandOffToCompanion(g_uploadTarget) ? S_OK : S_FALSE;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
-{
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        StoreCredentials(strUserID, strUserPW);
-        std::string mode = BstrToNarrow(strMode);
-        // The main package is checked also after DownLoadSpInit.
-        bool installed = EnsureInstalled();
-        if (!installed || m_strDownList.empty() || g_strUserID.empty() || g_strUserPW.empty())
-            return S_FALSE;
-        const CompanionTarget& target = CDownloadMode::SelectsSpeed(mode) ? g_speedDownloadTarget : g_downloadTarget;
-        return HandOffToCompanion(target) ? S_OK : S_FALSE;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Launchers
-
-STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
-{
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        StoreCredentials(strUserID, strUserPW);
-        if (g_strUserID.empty() || g_strUserPW.empty())
-            return S_FALSE;
-        if (!EnsureInstalled())
-            return S_OK;
-        if (FindWindowA(kExplorerClass, nullptr))
-            return S_OK;   // one explorer is enough; it needs nothing more from us
-        // The explorer splits its command line at the space between the two.
-        if (!CCompanionCommandLine::IsSafeCredential(g_strUserID) || !CCompanionCommandLine::IsSafeCredential(g_strUserPW))
-            return S_FALSE;
-        std::string program = m_strInstallDir + kExplorerProgram;
-        std::string parameters = CCompanionCommandLine::Format(kExplorerFormat, {&g_strUserID, &g_strUserPW});
-        ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWebLink, BSTR* pVal)
-{
-    if (!pVal)
-        return E_POINTER;
-    *pVal = nullptr;
-    try
-    {
-        // Held across the install dialog's message loop, as in UpLoadInit.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        std::string userID = BstrToNarrow(strUserID);
-        std::string userPW = BstrToNarrow(strUserPW);
-        m_strWebLink = BstrToNarrow(strWebLink);
-        // Empty arguments keep what an earlier call stored.
-        if (!userID.empty())
-            g_strUserID = userID;
-        if (!userPW.empty())
-            g_strUserPW = userPW;
-
-        bool running = FindWindowA(g_webLinkTarget.windowClass, nullptr) != nullptr;
-        if (!running && (g_strUserID.empty() || g_strUserPW.empty()))
-            return SetLinkResult(pVal, false);
-        // A failed install check still counts as going ahead; a hand-off that
-        // could not reach the program does not.
-        bool delivered = !EnsureInstalled() || HandOffToCompanion(g_webLinkTarget);
-        return SetLinkResult(pVal, delivered);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Hand-off
-
-bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
-{
-    const std::string& text = this->*target.jobText;
+    const CompanionTarget& target = job.target;
+    const std::string& text = job.text;
     if (text.empty())
         return true;
-    const std::string& listFile = this->*target.listFile;
+    const std::string& listFile = job.listFile;
+    const Credentials& credentials = job.credentials;
 
     HWND window = FindWindowA(target.windowClass, nullptr);
     if (!window)
@@ -300,12 +84,14 @@ bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
         // The companion splits its command line at spaces: a credential that
         // is not one plain word would shift the list-file path or add
         // arguments, so such a program is never started.
-        if (!CCompanionCommandLine::IsSafeCredential(g_strUserID) || !CCompanionCommandLine::IsSafeCredential(g_strUserPW))
+        if (!CCompanionCommandLine::IsSafeCredential(credentials.strUserID) ||
+            !CCompanionCommandLine::IsSafeCredential(credentials.strUserPW))
             return false;
-        std::string program = m_strInstallDir + target.program;
+        std::string program = job.installDir + target.program;
         std::string encodedList = CCompanionCommandLine::EncodeSpaces(listFile);
         std::string parameters =
-            CCompanionCommandLine::Format(target.parameterFormat, {&g_strUserID, &g_strUserPW, &encodedList});
+            CCompanionCommandLine::Format(target.parameterFormat,
+                                          {&credentials.strUserID, &credentials.strUserPW, &encodedList});
 
         // A fresh program starts reading at the top of its list: old records
         // must not be handed over again. A file that cannot be deleted is left;
@@ -333,14 +119,11 @@ bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
 
     // The record did not make it into the file (or the file vanished at once):
     // give it to the companion's window directly so the job is not lost.
-    IUnknown* identity = nullptr;
-    if (SUCCEEDED(QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity))))
-        identity->Release();   // only the address is sent
     COPYDATASTRUCT data = {};
     data.dwData = target.recordKind;
     data.cbData = CJobRecord::TextLength(text);
     data.lpData = const_cast<char*>(text.c_str());
     DWORD_PTR answer = 0;
-    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(identity), reinterpret_cast<LPARAM>(&data),
+    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(job.sender), reinterpret_cast<LPARAM>(&data),
                                SMTO_NORMAL | SMTO_ABORTIFHUNG, kCopyDataTimeoutMs, &answer) != 0;
 }

@@ -10,7 +10,7 @@
 #include <shlobj.h>
 #include <algorithm>
 
-#include "PickerResource.h"
+#include "resource.h"
 #include "PickerTestSupport.h"
 #include "harness/TestHarness.h"
 

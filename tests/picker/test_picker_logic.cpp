@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "PickerTestSupport.h"
-#include "PickerResource.h"
-#include "control/RegistryHelper.h"
+#include "resource.h"
+#include "base/RegistryHelper.h"
 #include "harness/TestHarness.h"
 #include "picker/FolderScan.h"
 #include "picker/PickerPath.h"
