@@ -1,12 +1,10 @@
 // The install check's decisions without windows: the package table, the
-// install directory rule, the version-text comparison, the result-file digit
+// dialog's time bounds, the version-text comparison, the result-file digit
 // and the progress line. Safe on any thread.
 #pragma once
 
 #include <windows.h>
 #include <string>
-
-#include "base/Folders.h"
 
 // File names and URL paths of one package; the two packages differ only here.
 struct InstallPackage
