@@ -5,30 +5,24 @@
 
 #include <new>
 
-#include "control/Module.h"
+#include "base/Module.h"
+#include "base/Shared.h"
 #include "control/VedADA.h"
 
 namespace
 {
 CClassFactory* g_pFactory = nullptr;
 
-struct CFactoryLock
-{
-    CRITICAL_SECTION section;
-    CFactoryLock() { InitializeCriticalSection(&section); }
-    ~CFactoryLock() { DeleteCriticalSection(&section); }
-} g_factoryLock;
+CCriticalSection g_factoryLock;
 }
 
 HRESULT CClassFactory::GetInstance(CClassFactory** ppFactory)
 {
-    EnterCriticalSection(&g_factoryLock.section);
+    CLock lock(g_factoryLock);
     if (!g_pFactory)
         g_pFactory = new (std::nothrow) CClassFactory();
-    CClassFactory* factory = g_pFactory;
-    LeaveCriticalSection(&g_factoryLock.section);
-    *ppFactory = factory;
-    return factory ? S_OK : E_OUTOFMEMORY;
+    *ppFactory = g_pFactory;
+    return g_pFactory ? S_OK : E_OUTOFMEMORY;
 }
 
 void CClassFactory::Shutdown()

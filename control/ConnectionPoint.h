@@ -8,7 +8,7 @@
 #include <olectl.h>
 #include <vector>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 class CConnectionPoint final : public IConnectionPoint
 {

@@ -6,15 +6,14 @@
 #include <string>
 
 #include "TavrineControl.h"
+#include "resource.h"
 #include "control/ClassFactory.h"
-#include "control/Module.h"
+#include "base/Module.h"
 #include "control/Registrar.h"
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 namespace
 {
-const UINT IDR_APPID_SCRIPT = 101;
-const UINT IDR_CLASS_SCRIPT = 103;
 const char kAppId[] = "{42A53189-BB2C-4BDC-93DC-0D2656DC578B}";
 const char kClsidKey[] = "CLSID\\{DA21C137-7D1C-46B7-96AB-2251998EC23C}";
 
@@ -123,8 +122,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_ATTACH:
         Module::SetInstance(instance);
         DisableThreadLibraryCalls(instance);
-        g_strUserID.clear();
-        g_strUserPW.clear();
         break;
     case DLL_PROCESS_DETACH:
         // At process exit other DLLs may already be gone: only free on unload.

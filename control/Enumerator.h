@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "control/Module.h"
+#include "base/Module.h"
 
 struct ConnectionPointItem
 {

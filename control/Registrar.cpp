@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 namespace
 {
@@ -97,12 +97,6 @@ HRESULT UnregisterKey(HKEY parent, const RgsNode& node)
     return S_OK;
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 }
 
 void CRegistrar::AddReplacement(const std::string& name, const std::string& value)

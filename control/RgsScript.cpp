@@ -4,15 +4,10 @@
 
 #include <cctype>
 
+#include "base/Shared.h"
+
 namespace
 {
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool EqualsNoCase(const std::string& a, const char* b)
 {
     return Upper(a) == Upper(b);

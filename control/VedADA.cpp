@@ -1,38 +1,22 @@
 // CVedADA: COM identity, dispatch through the registered type library, the
-// event connection, safety options and the methods that belong to the
-// control itself. Runs on the page's thread (single-threaded apartment).
+// event connection, safety options and the 13 methods, each a thin entry to
+// the transfer, install or picker subsystem. Runs on the page's thread
+// (single-threaded apartment).
 #include "control/VedADA.h"
 
-#include <shlobj.h>
+#include <clocale>
 #include <new>
 
+#include "base/Folders.h"
+#include "base/Module.h"
+#include "base/RegistryHelper.h"
+#include "base/Shared.h"
 #include "control/Enumerator.h"
-#include "control/Module.h"
-#include "control/RegistryHelper.h"
-#include "control/Shared.h"
-#include "install/InstallLogic.h"
+#include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
-
-namespace
-{
-// Runs a method body so that no exception leaves a COM method.
-template <typename Body>
-HRESULT Guarded(Body body)
-{
-    try
-    {
-        return body();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_UNEXPECTED;
-    }
-}
-}
+#include "transfer/DownloadMode.h"
+#include "transfer/HandOff.h"
+#include "transfer/JobText.h"
 
 HRESULT CVedADA::Create(IUnknown* pOuter, REFIID riid, void** ppv)
 {
@@ -71,14 +55,8 @@ CVedADA::~CVedADA()
 
 void CVedADA::ComputeDirectories()
 {
-    char folder[MAX_PATH] = {};
-    // The answer is not checked: an empty buffer falls back to the usual folder.
-    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-    m_strInstallDir = InstallDirFromProgramFiles(folder);   // the install check's own rule
-
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof(temp), temp);
-    m_strTempDir = temp;
+    m_strInstallDir = InstallFolder();   // the install check's own rule
+    m_strTempDir = TempFolder();
     m_strDownListFile = m_strTempDir + "Tavrine_Download_List";
     m_strUpListFile = m_strTempDir + "Tavrine_Upload_List";
 }
@@ -198,14 +176,9 @@ HRESULT CheckArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS*
     info->ReleaseTypeAttr(attr);
     for (UINT i = 0; i < functions; ++i)
     {
-        FUNCDESC* func = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &func)))
+        CFuncDesc func(info);
+        if (FAILED(info->GetFuncDesc(i, func.Put())) || func->memid != id)
             continue;
-        if (func->memid != id)
-        {
-            info->ReleaseFuncDesc(func);
-            continue;
-        }
         HRESULT hr = S_OK;
         UINT inputs = 0;
         for (SHORT p = 0; p < func->cParams; ++p)
@@ -226,16 +199,13 @@ HRESULT CheckArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS*
             }
             else if (func->lprgelemdescParam[param].tdesc.vt == VT_BSTR)
             {
-                VARIANT probe;
-                VariantInit(&probe);
+                CVariant probe;
                 if (FAILED(VariantChangeType(&probe, &params->rgvarg[i], 0, VT_BSTR)))
                     hr = DISP_E_TYPEMISMATCH;
-                VariantClear(&probe);
             }
             if (FAILED(hr) && puArgErr)
                 *puArgErr = i;
         }
-        info->ReleaseFuncDesc(func);
         return hr;
     }
     return S_OK;   // unknown members are the dispatcher's to refuse
@@ -352,11 +322,36 @@ void CVedADA::Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 }
 
 // ---------------------------------------------------------------------------
-// Methods that belong to the control itself
+// The 13 methods. Each is a thin entry: it reads its arguments, keeps the
+// control's own state and hands the work to a subsystem.
+
+template <typename Body>
+HRESULT CVedADA::RunMethod(Body&& body)
+{
+    CIfacePtr<IUnknown> keepAlive(m_pOuter);
+    return Guarded(body);
+}
+
+namespace
+{
+void StoreCredentials(BSTR strUserID, BSTR strUserPW)
+{
+    Credentials given = {BstrToNarrow(strUserID), BstrToNarrow(strUserPW)};
+    PageCredentials() = std::move(given);
+}
+
+HRESULT SetLinkResult(BSTR* pVal, bool wentAhead)
+{
+    *pVal = SysAllocString(wentAhead ? L"1" : L"0");
+    if (!*pVal)
+        return E_OUTOFMEMORY;
+    return wentAhead ? S_OK : S_FALSE;
+}
+}
 
 STDMETHODIMP CVedADA::CheckInstall()
 {
-    return Guarded([&]() -> HRESULT {
+    return RunMethod([&]() -> HRESULT {
         Fire_InstallCompleteEvent();
         return S_OK;
     });
@@ -364,7 +359,7 @@ STDMETHODIMP CVedADA::CheckInstall()
 
 STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 {
-    return Guarded([&]() -> HRESULT {
+    return RunMethod([&]() -> HRESULT {
         Fire_UpSelectComplete(strPath, strSize, strMode);
         return S_OK;
     });
@@ -372,34 +367,153 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
-    // Nothing is reported to the page, whatever happens.
-    try
-    {
+    RunMethod([&]() -> HRESULT {
         std::string site = BstrToNarrow(strTemp);   // null or unconvertible: the default value
         const DWORD allow = 0;
         CRegistryHelper registry(HKEY_CURRENT_USER);
         registry.WriteDword("Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.c_str(), &allow);
-    }
-    catch (...)
-    {
-    }
-    return S_OK;
+        return S_OK;
+    });
+    return S_OK;   // nothing is reported to the page, whatever happens
 }
 
 STDMETHODIMP CVedADA::ShowUpFileDlg()
 {
     // The picker reports through SelectComplete while it runs; its end code,
     // -1 included, changes nothing for the page.
-    try
-    {
-        // The picker keeps a plain pointer to this object; a page handler that
-        // drops its last reference while the picker is open must not free it.
-        CIfacePtr<IUnknown> keepAlive(m_pOuter);
-        CFilePickerDlg picker(this);
+    RunMethod([&]() -> HRESULT {
+        CFilePickerDlg picker([this](BSTR path, BSTR size, BSTR mode) { SelectComplete(path, size, mode); });
         picker.DoModal(GetActiveWindow());
-    }
-    catch (...)
-    {
-    }
+        return S_OK;
+    });
     return S_OK;
+}
+
+// Job texts. A new batch gives back the memory of the last one, however large
+// it grew; the page learns the install check's outcome at the end of the batch.
+
+STDMETHODIMP CVedADA::UpLoadInit()
+{
+    return RunMethod([&]() -> HRESULT {
+        std::string().swap(m_strUpList);
+        EnsureInstalled();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
+{
+    // On failure the job text is as it was before the call.
+    return RunMethod([&]() -> HRESULT {
+        CJobText::AppendItem(m_strUpList, BstrToNarrow(strIdx));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CVedADA::DownLoadInit()
+{
+    return RunMethod([&]() -> HRESULT {
+        std::string().swap(m_strDownList);
+        EnsureInstalled();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CVedADA::DownLoadSpInit()
+{
+    return RunMethod([&]() -> HRESULT {
+        std::string().swap(m_strDownList);
+        EnsureSpInstalled();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
+{
+    return RunMethod([&]() -> HRESULT {
+        // Stays in force for the module's life; the mode comparison of
+        // DownLoadEnd is made under it.
+        setlocale(LC_ALL, "Korean");
+        // The path goes to the companion in the system code page, the
+        // identifier in the thread's, as the companion programs expect.
+        std::string path = BstrToNarrow(strPath, CP_ACP);
+        std::string idx = BstrToNarrow(strIdx);
+        CJobText::AppendPair(m_strDownList, idx, path);
+        return S_OK;
+    });
+}
+
+// End of a batch
+
+STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
+{
+    return RunMethod([&]() -> HRESULT {
+        StoreCredentials(strUserID, strUserPW);
+        bool installed = EnsureInstalled();
+        if (!installed || m_strUpList.empty() || !PageCredentials().IsComplete())
+            return S_FALSE;
+        return HandOff(g_uploadTarget, m_strUpList, m_strUpListFile) ? S_OK : S_FALSE;
+    });
+}
+
+STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
+{
+    return RunMethod([&]() -> HRESULT {
+        StoreCredentials(strUserID, strUserPW);
+        std::string mode = BstrToNarrow(strMode);
+        // The main package is checked also after DownLoadSpInit.
+        bool installed = EnsureInstalled();
+        if (!installed || m_strDownList.empty() || !PageCredentials().IsComplete())
+            return S_FALSE;
+        const CompanionTarget& target = CDownloadMode::SelectsSpeed(mode) ? g_speedDownloadTarget : g_downloadTarget;
+        return HandOff(target, m_strDownList, m_strDownListFile) ? S_OK : S_FALSE;
+    });
+}
+
+// Launchers
+
+STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
+{
+    return RunMethod([&]() -> HRESULT {
+        StoreCredentials(strUserID, strUserPW);
+        if (!PageCredentials().IsComplete())
+            return S_FALSE;
+        if (!EnsureInstalled())
+            return S_OK;
+        return LaunchExplorer(m_strInstallDir, PageCredentials()) == ExplorerLaunch::Started ? S_OK : S_FALSE;
+    });
+}
+
+STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWebLink, BSTR* pVal)
+{
+    if (!pVal)
+        return E_POINTER;
+    *pVal = nullptr;
+    return RunMethod([&]() -> HRESULT {
+        std::string userID = BstrToNarrow(strUserID);
+        std::string userPW = BstrToNarrow(strUserPW);
+        m_strWebLink = BstrToNarrow(strWebLink);
+        // Empty arguments keep what an earlier call stored.
+        Credentials& credentials = PageCredentials();
+        if (!userID.empty())
+            credentials.strUserID = userID;
+        if (!userPW.empty())
+            credentials.strUserPW = userPW;
+
+        bool running = FindWindowA(g_webLinkTarget.windowClass, nullptr) != nullptr;
+        if (!running && !credentials.IsComplete())
+            return SetLinkResult(pVal, false);
+        // A failed install check still counts as going ahead; a hand-off that
+        // could not reach the program does not.
+        bool delivered = !EnsureInstalled() || HandOff(g_webLinkTarget, m_strWebLink, m_strDownListFile);
+        return SetLinkResult(pVal, delivered);
+    });
+}
+
+bool CVedADA::HandOff(const CompanionTarget& target, const std::string& text, const std::string& listFile)
+{
+    // Only the identity's address travels, with a record sent by message.
+    CIfacePtr<IUnknown> identity;
+    QueryInterface(IID_IUnknown, identity.PutVoid());
+    return HandOffToCompanion({target, text, listFile, m_strInstallDir, PageCredentials(), identity.Get()});
 }

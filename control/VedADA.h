@@ -1,4 +1,6 @@
-// CVedADA: the scripting control a page creates. Lives in the single-threaded
+// CVedADA: the scripting control a page creates, and the road every page call
+// takes: Invoke, then one of the 13 methods, which hands the work to the
+// transfer, install or picker subsystem. Lives in the single-threaded
 // apartment of the thread that created it (the browser's UI thread); every
 // method, event and modal dialog runs there, so the fields are not locked.
 #pragma once
@@ -63,28 +65,21 @@ public:
                                            DWORD* pdwEnabledOptions) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) override;
 
-    // Operations for the other parts of the control.
-    void Fire_InstallCompleteEvent();
-    void Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode);
-    bool EnsureInstalled();
-    bool EnsureSpInstalled();
-    // Delivers the target's job text to its companion program; answers
-    // whether the job reached it (or there was nothing to send).
-    bool HandOffToCompanion(const CompanionTarget& target);
-
-    // Fields read and written directly by the transfer, install and picker code.
-    std::string m_strDownList;
-    std::string m_strUpList;
-    std::string m_strWebLink;
-    std::string m_strInstallDir;
-    std::string m_strTempDir;
-    std::string m_strDownListFile;
-    std::string m_strUpListFile;
-    DWORD m_dwSafetyOptions = 0;
-
 private:
     explicit CVedADA(IUnknown* pOuter);
     ~CVedADA();
+
+    // Every IVedADA method runs its body through here: the object kept alive
+    // for the call (a page handler run from a modal loop or an event may drop
+    // the last reference) and the one failure policy, Guarded.
+    template <typename Body>
+    HRESULT RunMethod(Body&& body);
+
+    void Fire_InstallCompleteEvent();
+    void Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode);
+    // Delivers a job text to the target's companion program; answers whether
+    // the job reached it (or there was nothing to send).
+    bool HandOff(const CompanionTarget& target, const std::string& text, const std::string& listFile);
 
     // The non-delegating unknown that owns the object's identity and count.
     class CInnerUnknown : public IUnknown
@@ -102,4 +97,14 @@ private:
     IUnknown* m_pOuter;       // the aggregate's unknown, or &m_inner
     LONG m_lRef = 1;
     CConnectionPoint m_eventsPoint;
+    DWORD m_dwSafetyOptions = 0;
+
+    // The job texts the page builds item by item, and where they go.
+    std::string m_strDownList;
+    std::string m_strUpList;
+    std::string m_strWebLink;
+    std::string m_strInstallDir;
+    std::string m_strTempDir;
+    std::string m_strDownListFile;
+    std::string m_strUpListFile;
 };

@@ -1,6 +1,6 @@
 // Script of the sample upload page (examples/upload.html). The page holds the
 // control in an object tag with id "control". The same script runs unchanged in
-// the project's page host (tests/tools/PageHost.cpp), which adds "host"; the
+// the project's page host (programs/pagehost/PageHost.cpp), which adds "host"; the
 // page therefore writes its log through pageLog and never assumes either one.
 //
 // Events: the control calls control_InstallCompleteEvent() and

@@ -8,8 +8,8 @@
 #include <urlmon.h>
 #include <wininet.h>
 
-#include "control/Module.h"
-#include "control/Shared.h"
+#include "base/Module.h"
+#include "base/Shared.h"
 #include "install/DownloadProgressCallback.h"
 #include "install/InstallLogic.h"
 
@@ -50,13 +50,11 @@ LONGLONG FileSizeOf(const std::string& path)
 
 CDownloadTransfer::CDownloadTransfer(const Request& request) : m_request(request)
 {
-    InitializeCriticalSection(&m_lock);
     Module::ObjectCreated();
 }
 
 CDownloadTransfer::~CDownloadTransfer()
 {
-    DeleteCriticalSection(&m_lock);
     Module::ObjectDestroyed();
 }
 
@@ -72,29 +70,28 @@ HRESULT CDownloadTransfer::Start(const Request& request, CDownloadTransfer** ppT
     transfer->m_hFinished.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // The thread's own reference on the module keeps this code mapped until
     // the thread has left it, even if the host unloads the DLL meanwhile.
+    CScopedLibrary pin;
     BOOL pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                     reinterpret_cast<LPCSTR>(&CDownloadTransfer::DownloadThreadProc),
-                                     &transfer->m_hModule);
+                                     reinterpret_cast<LPCSTR>(&CDownloadTransfer::DownloadThreadProc), pin.Put());
     if (!transfer->m_hFinished || !pinned)
     {
         HRESULT hr = HResultFromLastError();
-        if (pinned)
-            FreeLibrary(transfer->m_hModule);
         transfer->Release();
         return hr;
     }
     transfer->Touch();
 
     transfer->AddRef();   // the thread's reference
+    transfer->m_hModule = pin.Get();
     CScopedHandle thread(CreateThread(nullptr, 0, DownloadThreadProc, transfer, 0, nullptr));
     if (!thread)
     {
         HRESULT hr = HResultFromLastError();
-        FreeLibrary(transfer->m_hModule);
         transfer->Release();
         transfer->Release();
         return hr;
     }
+    pin.Detach();   // the thread gives it back with FreeLibraryAndExitThread
     *ppTransfer = transfer;
     return S_OK;
 }
@@ -166,11 +163,12 @@ HRESULT CDownloadTransfer::Fetch(const std::string& stagingPath)
     ULONG total = 0;
     DWORD status = 0;
     bool abandoned = false;
-    EnterCriticalSection(&m_lock);
-    total = m_ulTotal;
-    status = m_dwStatus;
-    abandoned = m_bAbandoned;
-    LeaveCriticalSection(&m_lock);
+    {
+        CLock lock(m_lock);
+        total = m_ulTotal;
+        status = m_dwStatus;
+        abandoned = m_bAbandoned;
+    }
 
     RETURN_HR_IF(E_ABORT, abandoned);
     // The download call succeeds for an error status and saves the error page.
@@ -182,15 +180,16 @@ HRESULT CDownloadTransfer::Fetch(const std::string& stagingPath)
 
 void CDownloadTransfer::Finish(HRESULT hr)
 {
-    EnterCriticalSection(&m_lock);
-    if (!m_bFinished)
     {
-        m_bFinished = true;
-        m_hrResult = hr;
-        if (m_request.notify && !m_bAbandoned)
-            PostMessageA(m_request.notify, m_request.finishedMessage, 0, 0);
+        CLock lock(m_lock);
+        if (!m_bFinished)
+        {
+            m_bFinished = true;
+            m_hrResult = hr;
+            if (m_request.notify && !m_bAbandoned)
+                PostMessageA(m_request.notify, m_request.finishedMessage, 0, 0);
+        }
     }
-    LeaveCriticalSection(&m_lock);
     SetEvent(m_hFinished.Get());
 }
 
@@ -201,25 +200,22 @@ void CDownloadTransfer::Touch()
 
 void CDownloadTransfer::Abandon()
 {
-    EnterCriticalSection(&m_lock);
-    m_bAbandoned = true;
-    LeaveCriticalSection(&m_lock);
+    {
+        CLock lock(m_lock);
+        m_bAbandoned = true;
+    }
 }
 
 bool CDownloadTransfer::IsFinished()
 {
-    EnterCriticalSection(&m_lock);
-    bool finished = m_bFinished;
-    LeaveCriticalSection(&m_lock);
-    return finished;
+    CLock lock(m_lock);
+    return m_bFinished;
 }
 
 HRESULT CDownloadTransfer::Result()
 {
-    EnterCriticalSection(&m_lock);
-    HRESULT hr = m_bFinished ? m_hrResult : E_PENDING;
-    LeaveCriticalSection(&m_lock);
-    return hr;
+    CLock lock(m_lock);
+    return m_bFinished ? m_hrResult : E_PENDING;
 }
 
 DWORD CDownloadTransfer::IdleMilliseconds()
@@ -230,11 +226,12 @@ DWORD CDownloadTransfer::IdleMilliseconds()
 
 void CDownloadTransfer::TakeProgress(ULONG& received, ULONG& total)
 {
-    EnterCriticalSection(&m_lock);
-    received = m_ulReceived;
-    total = m_ulTotal;
-    m_bProgressPosted = false;
-    LeaveCriticalSection(&m_lock);
+    {
+        CLock lock(m_lock);
+        received = m_ulReceived;
+        total = m_ulTotal;
+        m_bProgressPosted = false;
+    }
 }
 
 HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs, DWORD totalMs)
@@ -268,20 +265,19 @@ HRESULT CDownloadTransfer::WaitBounded(DWORD stallMs, DWORD totalMs)
 bool CDownloadTransfer::NoteProgress(ULONG received, ULONG total)
 {
     Touch();
-    EnterCriticalSection(&m_lock);
+    CLock lock(m_lock);
     m_ulReceived = received;
     m_ulTotal = total;
-    bool abandoned = m_bAbandoned;
     if (m_request.notify && !m_bAbandoned && !m_bProgressPosted)
         m_bProgressPosted = PostMessageA(m_request.notify, m_request.progressMessage, 0, 0) != FALSE;
-    LeaveCriticalSection(&m_lock);
-    return !abandoned;
+    return !m_bAbandoned;
 }
 
 void CDownloadTransfer::NoteResponse(DWORD status)
 {
     Touch();
-    EnterCriticalSection(&m_lock);
-    m_dwStatus = status;
-    LeaveCriticalSection(&m_lock);
+    {
+        CLock lock(m_lock);
+        m_dwStatus = status;
+    }
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 class CDownloadTransfer
 {
@@ -67,7 +67,7 @@ private:
 
     const Request m_request;
     LONG m_lRef = 1;
-    CRITICAL_SECTION m_lock;
+    CCriticalSection m_lock;
     CScopedHandle m_hFinished;        // manual-reset event, set by Finish
     HMODULE m_hModule = nullptr;      // keeps the code mapped while the thread runs
     volatile LONG m_lLastActivity = 0;

@@ -5,12 +5,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/CompanionClasses.h"
 #include "install/InstallDlg.h"
 
 bool RunInstallCheck(bool mainPackage)
 {
-    static const char* const kCompanionClasses[] = {
-        "tavrine_class_down", "tavrine_class_upload", "tavrine_class_explorer"};
     for (const char* windowClass : kCompanionClasses)
         if (FindWindowA(windowClass, nullptr))
             return true;
@@ -24,7 +23,7 @@ bool RunInstallCheck(bool mainPackage)
         if (!mainPackage)
             dialog.m_bMainPackage = false;
         // A dialog that settles the check during initialisation is never shown.
-        return dialog.DoModal(IDD_INSTALL, GetActiveWindow(), true) == 1;
+        return dialog.DoModal(IDD_INSTALL, GetActiveWindow(), true) == kInstallEndReady;
     }
     catch (...)
     {

@@ -7,8 +7,8 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
-#include "BuildConfig.h"
-#include "control/Shared.h"
+#include "base/Folders.h"
+#include "base/Shared.h"
 #include "install/DownloadTransfer.h"
 #include "install/InstallLogic.h"
 #include "install/InstallTexts.h"
@@ -70,13 +70,13 @@ BOOL CInstallDlg::OnInitDialog()
     if (FAILED(Download(DownloadKind::VersionFile)))
     {
         ShowNotice(kTextDownloadFailed);
-        EndWith(2);
+        EndWith(kInstallEndFailed);
     }
 
     if (ReadVersionText(m_strServerVersionPath, m_strServerVersion) != FileRead::Read)
     {
         ShowNotice(kTextNoServerVersion);
-        EndWith(2);
+        EndWith(kInstallEndFailed);
         return TRUE;
     }
     // No installed version (or one still held by a setup program): the setup
@@ -87,7 +87,7 @@ BOOL CInstallDlg::OnInitDialog()
         return TRUE;
     }
     if (m_strServerVersion == m_strLocalVersion)
-        EndWith(1);
+        EndWith(kInstallEndReady);
     else
         RequestSetup();
     return TRUE;
@@ -95,13 +95,8 @@ BOOL CInstallDlg::OnInitDialog()
 
 void CInstallDlg::ComputePaths()
 {
-    char folder[MAX_PATH] = {};
-    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
-    m_strInstallDir = InstallDirFromProgramFiles(folder);
-
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    m_strTempDir = temp;
+    m_strInstallDir = InstallFolder();
+    m_strTempDir = TempFolder();
 
     const InstallPackage& package = PackageFor(m_bMainPackage);
     m_strLocalVersionPath = m_strInstallDir + package.localVersionName;
@@ -125,7 +120,7 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
         // page's thread would inside a blocking download call. A version file
         // is a few bytes; one still arriving after twice the stall bound is
         // trickling in and would hold the page's thread without end.
-        HRESULT hr = transfer->WaitBounded(TAVRINE_TRANSFER_STALL_MS, 2 * TAVRINE_TRANSFER_STALL_MS);
+        HRESULT hr = transfer->WaitBounded(CurrentInstallBounds().transferStallMs, 2 * CurrentInstallBounds().transferStallMs);
         transfer->Release();
         return hr;
     }
@@ -139,7 +134,7 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
     request.progressMessage = WM_INSTALL_PROGRESS;
     request.finishedMessage = WM_INSTALL_DOWNLOADED;
     DropTransfer();
-    return CDownloadTransfer::Start(request, &m_pTransfer);
+    return CDownloadTransfer::Start(request, m_pTransfer.Put());
 }
 
 BOOL CInstallDlg::OnTimer(UINT_PTR id)
@@ -220,8 +215,8 @@ void CInstallDlg::OnTransferWatchdog()
     // nobody can close, so the whole download is bounded too, generously.
     if (m_pTransfer->IsFinished())
         return;
-    if (m_pTransfer->IdleMilliseconds() >= TAVRINE_TRANSFER_STALL_MS ||
-        GetTickCount() - m_dwDownloadStart >= TAVRINE_SETUP_TOTAL_MS)
+    if (m_pTransfer->IdleMilliseconds() >= CurrentInstallBounds().transferStallMs ||
+        GetTickCount() - m_dwDownloadStart >= CurrentInstallBounds().setupTotalMs)
         FailDownload();
 }
 
@@ -239,10 +234,10 @@ void CInstallDlg::OnPollResult()
     }
     // Absent, or still held by the setup program: look again at the next
     // tick, but not forever, since the page's thread waits in this dialog.
-    if (GetTickCount() - m_dwPollStart >= TAVRINE_RESULT_WAIT_MS)
+    if (GetTickCount() - m_dwPollStart >= CurrentInstallBounds().resultWaitMs)
     {
         KillTimer(m_hWnd, IDT_POLL_RESULT);
-        EndWith(2);
+        EndWith(kInstallEndFailed);
     }
 }
 
@@ -267,7 +262,7 @@ BOOL CInstallDlg::OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 
 void CInstallDlg::OnInstallFinished(WPARAM wParam)
 {
-    EndWith(wParam != 0 ? 1 : 2);
+    EndWith(wParam != 0 ? kInstallEndReady : kInstallEndFailed);
 }
 
 void CInstallDlg::OnHandlerFailed()
@@ -276,7 +271,7 @@ void CInstallDlg::OnHandlerFailed()
     KillTimer(m_hWnd, IDT_START_SETUP);
     KillTimer(m_hWnd, IDT_POLL_RESULT);
     KillTimer(m_hWnd, IDT_TRANSFER_WATCHDOG);
-    EndWith(2);
+    EndWith(kInstallEndFailed);
 }
 
 void CInstallDlg::OnDestroy()
@@ -309,7 +304,7 @@ void CInstallDlg::FailDownload()
     KillTimer(m_hWnd, IDT_TRANSFER_WATCHDOG);
     DropTransfer();
     ShowNotice(kTextDownloadFailed);
-    EndWith(2);
+    EndWith(kInstallEndFailed);
 }
 
 void CInstallDlg::RequestSetup()
@@ -319,7 +314,7 @@ void CInstallDlg::RequestSetup()
         SetTimer(m_hWnd, IDT_START_SETUP, 100, nullptr);
 }
 
-void CInstallDlg::EndWith(int code)
+void CInstallDlg::EndWith(INT_PTR code)
 {
     // A later request replaces the code of an earlier one.
     m_bEnded = true;
@@ -332,6 +327,5 @@ void CInstallDlg::DropTransfer()
     if (!m_pTransfer)
         return;
     m_pTransfer->Abandon();
-    m_pTransfer->Release();
-    m_pTransfer = nullptr;
+    m_pTransfer.Reset();
 }

@@ -8,14 +8,14 @@
 #include <windows.h>
 #include <string>
 
-#include "control/ModalDlg.h"
+#include "base/ModalDlg.h"
+#include "base/Shared.h"
+#include "install/DownloadTransfer.h"
+#include "resource.h"
 
-class CDownloadTransfer;
-
-// Resource and control ids of the dialog.
-constexpr WORD IDD_INSTALL = 203;
-constexpr int IDC_INSTALL_PROGRESS = 205;
-constexpr int IDC_INSTALL_STATUS = 206;
+// How the dialog ends (DoModal's answer); -1 is DialogBoxParam's own failure.
+constexpr INT_PTR kInstallEndReady = 1;    // the package is current or was installed
+constexpr INT_PTR kInstallEndFailed = 2;   // it is missing and could not be installed
 
 // Timers of the dialog.
 constexpr UINT_PTR IDT_START_SETUP = 1;        // 100 ms, once: starts the setup download
@@ -58,7 +58,7 @@ private:
     void ShowNotice(const char* text);
     void FailDownload();
     void RequestSetup();
-    void EndWith(int code);
+    void EndWith(INT_PTR code);
     void DropTransfer();
 
     HWND m_hStatus = nullptr;
@@ -74,7 +74,7 @@ private:
     std::string m_strVersionUrl;
     std::string m_strSetupUrl;
 
-    CDownloadTransfer* m_pTransfer = nullptr;   // the running setup download, one reference
+    CIfacePtr<CDownloadTransfer> m_pTransfer;   // the running setup download
     bool m_bEnded = false;                      // EndDialog has been called
     bool m_bDownloadSettled = false;            // the setup download's outcome has been acted on
     DWORD m_dwPollStart = 0;

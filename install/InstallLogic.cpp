@@ -9,6 +9,8 @@
 
 namespace
 {
+InstallBounds g_bounds = {TAVRINE_TRANSFER_STALL_MS, TAVRINE_SETUP_TOTAL_MS, TAVRINE_RESULT_WAIT_MS};
+
 const InstallPackage kMainPackage = {
     "/vude/ver.ini", "_ver.ini", "ver.ini", "/vude/setup.exe", "setup.exe", "install_result"};
 const InstallPackage kSpPackage = {
@@ -30,13 +32,14 @@ std::string UpdateUrl(const char* urlPath)
     return std::string(TAVRINE_UPDATE_URL) + urlPath;
 }
 
-std::string InstallDirFromProgramFiles(const char* programFiles)
+const InstallBounds& CurrentInstallBounds()
 {
-    std::string folder = (programFiles && *programFiles) ? programFiles : "C:\\Program Files";
-    for (char& c : folder)
-        if (c == '/')
-            c = '\\';
-    return folder + "\\Tavrine\\";
+    return g_bounds;
+}
+
+void OverrideInstallBounds(const InstallBounds& bounds)
+{
+    g_bounds = bounds;
 }
 
 std::string VersionTextFromBytes(const std::string& bytes)

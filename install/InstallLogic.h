@@ -1,5 +1,5 @@
 // The install check's decisions without windows: the package table, the
-// install directory rule, the version-text comparison, the result-file digit
+// dialog's time bounds, the version-text comparison, the result-file digit
 // and the progress line. Safe on any thread.
 #pragma once
 
@@ -22,9 +22,16 @@ const InstallPackage& PackageFor(bool mainPackage);
 // The update server's base address followed by a path of the package table.
 std::string UpdateUrl(const char* urlPath);
 
-// "<Program Files>\Tavrine\" from what the shell gave; an empty folder means
-// "C:\Program Files", and forward slashes become backslashes.
-std::string InstallDirFromProgramFiles(const char* programFiles);
+// Time bounds of the install dialog. The build sets them; a test program that
+// runs the dialog itself may lower them before the first dialog opens.
+struct InstallBounds
+{
+    DWORD transferStallMs;   // a transfer that receives nothing for this long has stalled
+    DWORD setupTotalMs;      // the whole setup download
+    DWORD resultWaitMs;      // the wait for the setup program's result file
+};
+const InstallBounds& CurrentInstallBounds();
+void OverrideInstallBounds(const InstallBounds& bounds);
 
 // Only this many leading bytes of a version file take part in the comparison.
 constexpr size_t kVersionTextBytes = 100;

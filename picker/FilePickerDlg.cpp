@@ -9,10 +9,9 @@
 #include <shlwapi.h>
 #include <cstring>
 
-#include "PickerResource.h"
-#include "control/Module.h"
-#include "control/Shared.h"
-#include "control/VedADA.h"
+#include "resource.h"
+#include "base/Module.h"
+#include "base/Shared.h"
 #include "picker/FolderScan.h"
 #include "picker/PickerPath.h"
 
@@ -47,8 +46,8 @@ private:
 };
 }
 
-CFilePickerDlg::CFilePickerDlg(CVedADA* owner)
-    : m_pOwner(owner), m_settings(HKEY_CURRENT_USER), m_strSettingsKey("Software\\Tavrine"), m_uCodePage(GetACP())
+CFilePickerDlg::CFilePickerDlg(PickerReport report)
+    : m_report(std::move(report)), m_settings(HKEY_CURRENT_USER), m_strSettingsKey("Software\\Tavrine"), m_uCodePage(GetACP())
 {
 }
 
@@ -376,7 +375,8 @@ void CFilePickerDlg::Report(const std::string& path, const std::string& size, co
     CBstr strPath(NarrowToBstr(path, CP_ACP));
     CBstr strSize(NarrowToBstr(size, CP_ACP));
     CBstr strMode(NarrowToBstr(mode, CP_ACP));
-    static_cast<IVedADA*>(m_pOwner)->SelectComplete(strPath.Get(), strSize.Get(), strMode.Get());
+    if (m_report)
+        m_report(strPath.Get(), strSize.Get(), strMode.Get());
 }
 
 void CFilePickerDlg::OnAddSelected()

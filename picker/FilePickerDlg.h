@@ -1,19 +1,23 @@
 // CFilePickerDlg: the modal dialog in which the page's user chooses local
 // files and folders for upload. Runs on the page's UI thread inside
-// ShowUpFileDlg; every report goes to the owner's SelectComplete.
+// ShowUpFileDlg; every choice goes to the report callback it was given.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "control/ModalDlg.h"
-#include "control/RegistryHelper.h"
+#include "base/ModalDlg.h"
+#include "base/RegistryHelper.h"
 #include "picker/ShellIcons.h"
 
-class CVedADA;
+// Receives each chosen entry while the dialog runs: its path, its size text
+// ("-1" for a folder) and the mode, as BSTRs in the system code page that the
+// callee does not own. It must not throw.
+using PickerReport = std::function<void(BSTR path, BSTR size, BSTR mode)>;
 
 // Item data of one folder or file row.
 struct PickerItem
@@ -25,7 +29,7 @@ struct PickerItem
 class CFilePickerDlg : public CModalDlg
 {
 public:
-    explicit CFilePickerDlg(CVedADA* owner);
+    explicit CFilePickerDlg(PickerReport report);
     ~CFilePickerDlg() override;
 
     // Runs the dialog from its template; answers the end code (2), or -1
@@ -61,7 +65,7 @@ private:
     PickerItem* RowItem(int row) const;
     void Report(const std::string& path, const std::string& size, const std::string& mode);
 
-    CVedADA* m_pOwner;   // not owned; outlives the dialog
+    PickerReport m_report;
     HWND m_hLocations = nullptr;
     HWND m_hFolderPath = nullptr;
     HWND m_hItems = nullptr;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 #include "picker/PickerPath.h"
 
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)

@@ -6,7 +6,7 @@
 #include <shellapi.h>
 #include <cstring>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 #   tools/bench-picker.sh [mingw-x64|mingw-i686] [--rounds N]
 # Builds the preset when needed, then works in a fresh copy of the template
 # Wine prefix on its own Xvfb display: registers the control and runs
-# tests/picker's picker_bench.exe, which generates its trees once in
+# programs/bench/picker_bench.exe, which generates its trees once in
 # build/<preset>/picker-bench (10,000 files in 1,010 folders, and one folder
 # of 5,000 files) and prints the medians and their ratios.
 set -euo pipefail
@@ -19,7 +19,7 @@ fi
 
 # shellcheck source=tools/wine-env.sh
 source "$ROOT/tools/wine-env.sh"
-if [ ! -f "$build/tests/picker/picker_bench.exe" ]; then
+if [ ! -f "$build/programs/bench/picker_bench.exe" ]; then
   (cd "$ROOT" && cmake --preset "$preset" >/dev/null && cmake --build "$build" -j2 >/dev/null)
 fi
 tavrine_ensure_template "$build"
@@ -30,4 +30,4 @@ trap tavrine_cleanup EXIT
 export TAVRINE_WINE_TIMEOUT=${TAVRINE_WINE_TIMEOUT:-1800}
 "$ROOT/tools/wine-run.sh" --regsvr32 "$build/TavrineControl.DLL"
 work="Z:${build//\//\\}\\picker-bench"
-"$ROOT/tools/wine-run.sh" "$build/tests/picker/picker_bench.exe" "$work" "$@" 2>&1 | grep -v 'FS volume label'
+"$ROOT/tools/wine-run.sh" "$build/programs/bench/picker_bench.exe" "$work" "$@" 2>&1 | grep -v 'FS volume label'

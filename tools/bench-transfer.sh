@@ -1,5 +1,5 @@
 #!/bin/bash
-# Runs the transfer benchmark (tests/transfer/TransferBench.cpp) under Wine and prints its figures.
+# Runs the transfer benchmark (programs/bench/TransferBench.cpp) under Wine and prints its figures.
 #   tools/bench-transfer.sh [mingw-x64|mingw-i686]
 # Builds the preset's transfer_bench target, takes a fresh copy of the template prefix,
 # registers the control and runs the benchmark on a private Xvfb display. The 32-bit build
@@ -19,6 +19,6 @@ esac
 
 run() {
   "$ROOT/tools/wine-run.sh" --regsvr32 "$TAVRINE_DLL" || return 1
-  "$ROOT/tools/wine-run.sh" "$build/tests/transfer/transfer_bench.exe"
+  "$ROOT/tools/wine-run.sh" "$build/programs/bench/transfer_bench.exe"
 }
 tavrine_tool_run run

@@ -28,7 +28,7 @@ if [ "${1:-}" = --inside ]; then
   # and the file 메모.txt, close. If a step fails the picker is closed all the
   # same, so that the page's call returns.
   work_picker() {
-    local driver="$build/tests/picker/picker_driver.exe"
+    local driver="$build/programs/pickerdriver/picker_driver.exe"
     TAVRINE_WINE_TIMEOUT=300 run "$driver" --wait 240000 --location "(T:)" --open "자료" \
         --select "사진|메모.txt" --pause 500 --add --pause 500 --close >>"$demo/picker.log" 2>&1 && return 0
     TAVRINE_WINE_TIMEOUT=60 run "$driver" --wait 5000 --close >>"$demo/picker.log" 2>&1
@@ -40,7 +40,7 @@ if [ "${1:-}" = --inside ]; then
   echo
   # The page host writes UTF-8; a failing page exits non-zero. Wine's own note
   # about the Z: drive's volume label (the picker lists every drive) is noise here.
-  run "$build/tests/tools/PageHost.exe" "$(winpath "$ROOT/examples/page.js")" \
+  run "$build/programs/pagehost/PageHost.exe" "$(winpath "$ROOT/examples/page.js")" \
       "$(winpath "$ROOT/examples/demo.js")" 2> >(grep -v 'FS volume label and serial are not available' >&2)
   rc=$?
   echo

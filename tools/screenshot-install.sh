@@ -53,7 +53,7 @@ tavrine_ensure_template "$build" || { server stop --pidfile "$pidfile"; exit 1; 
   timeout 60 "$ROOT/tools/wine-run.sh" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
     >/dev/null 2>&1
   dll="Z:${build//\//\\}\\TavrineControl.DLL"
-  runner=("$ROOT/tools/wine-run.sh" "$build/tests/install/install_show.exe" "$dll" main)
+  runner=("$ROOT/tools/wine-run.sh" "$build/programs/installshow/install_show.exe" "$dll" main)
   tavrine_log "$preset: running the install check on display $DISPLAY"
   TAVRINE_WINE_TIMEOUT=240 "${runner[@]}" &
   check=$!

@@ -20,7 +20,7 @@ fi
 
 # shellcheck source=tools/wine-env.sh
 source "$ROOT/tools/wine-env.sh"
-if [ ! -f "$build/tests/picker/picker_host.exe" ]; then
+if [ ! -f "$build/programs/pickerdriver/picker_host.exe" ]; then
   (cd "$ROOT" && cmake --preset "$preset" >/dev/null && cmake --build "$build" -j2 >/dev/null)
 fi
 tavrine_ensure_template "$build"
@@ -41,15 +41,15 @@ run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev
 run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
 run --regsvr32 "$build/TavrineControl.DLL"
 
-run "$build/tests/picker/picker_host.exe" --root 'T:\' --folder 'T:\Data' &
+run "$build/programs/pickerdriver/picker_host.exe" --root 'T:\' --folder 'T:\Data' &
 host_pid=$!
-run "$build/tests/picker/picker_driver.exe" --wait 60000 --list --select 'Photos|notes.txt' --pause 1500
+run "$build/programs/pickerdriver/picker_driver.exe" --wait 60000 --list --select 'Photos|notes.txt' --pause 1500
 shot=$(mktemp --suffix=.png)
 import -display "$DISPLAY" -window root "$shot"
 mkdir -p "$(dirname "$out")"
 convert "$shot" -trim +repage "$out"
 rm -f "$shot"
-run "$build/tests/picker/picker_driver.exe" --close
+run "$build/programs/pickerdriver/picker_driver.exe" --close
 wait "$host_pid" || true
 host_pid=""
 echo "screenshot: $out ($(identify -format '%wx%h' "$out"))"

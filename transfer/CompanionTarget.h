@@ -1,11 +1,8 @@
 // The fixed companion targets of a hand-off: which program, window class,
-// list file and record kind one job goes to.
+// command line and record kind one job goes to.
 #pragma once
 
 #include <windows.h>
-#include <string>
-
-class CVedADA;
 
 struct CompanionTarget
 {
@@ -13,8 +10,6 @@ struct CompanionTarget
     const char* windowClass;      // class of the program's top-level window
     const char* parameterFormat;  // "bbs %s %s %s" or "weblink %s %s %s"
     DWORD recordKind;             // 2 upload, 7 download, 8 web link
-    std::string CVedADA::*jobText;    // which job text of the control is sent
-    std::string CVedADA::*listFile;   // which list file receives the record
 };
 
 extern const CompanionTarget g_uploadTarget;

@@ -1,7 +1,7 @@
 // Appending job records to a companion's list file. Runs on the page's thread.
 #include "transfer/ListFile.h"
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 namespace
 {

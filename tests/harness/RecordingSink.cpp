@@ -1,4 +1,4 @@
-// The recording event sink used by the tests.
+// The recording event sink used by the tests. Invoke runs on the control's thread.
 #include "harness/RecordingSink.h"
 
 #include "TavrineControl.h"
@@ -60,6 +60,23 @@ STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAM
         event.strings.push_back(isNull ? std::wstring() : std::wstring(v.bstrVal, SysStringLen(v.bstrVal)));
     }
     events.push_back(event);
+    if (dispid == 2 && count == 3)
+    {
+        // Arguments stand in reverse order: strMode, strSize, strPath.
+        auto text = [&](UINT i) {
+            const VARIANT& v = params->rgvarg[i];
+            if (v.vt != VT_BSTR)
+                return std::wstring(L"<not a BSTR>");
+            return v.bstrVal ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : std::wstring();
+        };
+        SelectEvent selection = {text(2), text(1), text(0)};
+        {
+            CLock lock(m_selectionLock);
+            m_selections.push_back(selection);
+        }
+        if (onSelect)
+            onSelect(selection);
+    }
     if (onEvent)
         onEvent(events.back());
     return invokeResult;
@@ -109,4 +126,18 @@ HRESULT CRecordingSink::Disconnect()
     point = nullptr;
     cookie = 0;
     return hr;
+}
+
+std::vector<SelectEvent> CRecordingSink::TakeSelections()
+{
+    std::vector<SelectEvent> taken;
+    CLock lock(m_selectionLock);
+    taken.swap(m_selections);
+    return taken;
+}
+
+size_t CRecordingSink::SelectionCount()
+{
+    CLock lock(m_selectionLock);
+    return m_selections.size();
 }

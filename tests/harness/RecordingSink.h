@@ -1,6 +1,7 @@
-// A recording event sink for the control's _IVedADAEvents, connected the way
+// The tests' one event sink for the control's _IVedADAEvents, connected the way
 // a browser connects: IProvideClassInfo2::GetGUID for the default source,
-// FindConnectionPoint, Advise. Used on the test's main thread.
+// FindConnectionPoint, Advise. Records every event, and UpSelectComplete's
+// three strings apart for the picker tests, which read them from another thread.
 #pragma once
 
 #include <windows.h>
@@ -9,12 +10,26 @@
 #include <string>
 #include <vector>
 
+#include "base/Shared.h"
+
 struct RecordedEvent
 {
     DISPID dispid;
     std::vector<VARTYPE> types;          // in DISPPARAMS order (reversed)
     std::vector<std::wstring> strings;   // in declared order: strPath, strSize, strMode
     std::vector<bool> nulls;             // declared order: the BSTR was null
+};
+
+// One UpSelectComplete as the page sees it.
+struct SelectEvent
+{
+    std::wstring path;
+    std::wstring size;
+    std::wstring mode;
+    bool operator==(const SelectEvent& other) const
+    {
+        return path == other.path && size == other.size && mode == other.mode;
+    }
 };
 
 // Finds the control's default source connection point the way a browser does:
@@ -40,12 +55,21 @@ public:
     HRESULT Connect(IUnknown* control);
     HRESULT Disconnect();
 
+    // The UpSelectComplete events so far, taken out of the sink; safe on any thread.
+    std::vector<SelectEvent> TakeSelections();
+    size_t SelectionCount();
+
     std::vector<RecordedEvent> events;
     std::function<void(const RecordedEvent&)> onEvent;   // runs inside Invoke
+    std::function<void(const SelectEvent&)> onSelect;    // runs inside Invoke, after the selection is stored
     bool answerEventsIid = true;
     HRESULT refusal = E_NOINTERFACE;                      // the events query's answer when it is refused
     HRESULT invokeResult = S_OK;                          // what Invoke answers after recording
     LONG refs = 1;
     DWORD cookie = 0;
     IConnectionPoint* point = nullptr;
+
+private:
+    CCriticalSection m_selectionLock;
+    std::vector<SelectEvent> m_selections;
 };

@@ -9,8 +9,9 @@
 #include <set>
 
 #include "harness/TestHarness.h"
-#include "control/Module.h"
+#include "base/Module.h"
 #include "install/InstallCheck.h"
+#include "install/InstallLogic.h"
 
 // "업데이트 파일 다운로드에 실패 했습니다!   "
 const char kNoticeDownloadFailed[] =
@@ -27,6 +28,12 @@ const char kInstallCaption[] = "\xc5\xb8\xba\xea\xb8\xb0 \xc7\xc1\xb7\xce\xb1\xd
 
 namespace
 {
+#ifdef INSTALL_TEST_STALL_MS
+// The dialog tests run the install code in this program with lowered bounds, so
+// that stalled and silent cases end in seconds; set before any test runs.
+const bool g_boundsLowered =
+    (OverrideInstallBounds({INSTALL_TEST_STALL_MS, INSTALL_TEST_SETUP_TOTAL_MS, INSTALL_TEST_RESULT_WAIT_MS}), true);
+#endif
 const PackageNames kMain = {true, "/vude/ver.ini", "_ver.ini", "ver.ini", "/vude/setup.exe", "setup.exe",
                             "install_result"};
 const PackageNames kSp = {false, "/vude/spver.ini", "_spver.ini", "spver.ini", "/vude/TavrineSSUp.exe",

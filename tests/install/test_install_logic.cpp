@@ -1,6 +1,7 @@
 // The install check's pure decisions: package table, install directory,
 // version texts, the result digit and the progress line. No window, no server.
 #include "harness/TestHarness.h"
+#include "base/Folders.h"
 #include "install/InstallLogic.h"
 
 #include <shlwapi.h>

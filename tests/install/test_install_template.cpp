@@ -1,83 +1,9 @@
 // The install dialog's template as the control DLL holds it: resource 203 of
 // type RT_DIALOG in Korean, an extended template of exactly 184 bytes whose
 // fields are read back one by one.
+#include "harness/DialogTemplate.h"
 #include "harness/TestHarness.h"
-
-#include <cstring>
-
-namespace
-{
-struct Reader
-{
-    const BYTE* base;
-    size_t size;
-    size_t at = 0;
-    bool overrun = false;
-
-    WORD Word()
-    {
-        if (at + 2 > size) { overrun = true; return 0; }
-        WORD w;
-        memcpy(&w, base + at, 2);
-        at += 2;
-        return w;
-    }
-    DWORD Dword()
-    {
-        DWORD lo = Word();
-        return lo | (static_cast<DWORD>(Word()) << 16);
-    }
-    BYTE Byte()
-    {
-        if (at + 1 > size) { overrun = true; return 0; }
-        return base[at++];
-    }
-    std::wstring String()
-    {
-        std::wstring s;
-        for (WORD w = Word(); w != 0 && !overrun; w = Word())
-            s += static_cast<wchar_t>(w);
-        return s;
-    }
-    void AlignDword() { at = (at + 3) & ~static_cast<size_t>(3); }
-};
-
-struct Item
-{
-    DWORD helpId, exStyle, style;
-    short x, y, cx, cy;
-    DWORD id;
-    WORD classAtom;         // 0 when the class is a name
-    std::wstring className;
-    std::wstring text;
-    WORD extra;
-};
-
-Item ReadItem(Reader& r)
-{
-    Item item = {};
-    r.AlignDword();
-    item.helpId = r.Dword();
-    item.exStyle = r.Dword();
-    item.style = r.Dword();
-    item.x = static_cast<short>(r.Word());
-    item.y = static_cast<short>(r.Word());
-    item.cx = static_cast<short>(r.Word());
-    item.cy = static_cast<short>(r.Word());
-    item.id = r.Dword();
-    size_t mark = r.at;
-    if (r.Word() == 0xFFFF)
-        item.classAtom = r.Word();
-    else
-    {
-        r.at = mark;
-        item.className = r.String();
-    }
-    item.text = r.String();
-    item.extra = r.Word();
-    return item;
-}
-}
+#include "resource.h"
 
 static void test_install_template()
 {
@@ -85,7 +11,7 @@ static void test_install_template()
     ok(dll != nullptr, "cannot load %s: %lu", TestDllPath().c_str(), GetLastError());
     if (!dll)
         return;
-    HRSRC res = FindResourceExA(dll, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(203),
+    HRSRC res = FindResourceExA(dll, RT_DIALOG, MAKEINTRESOURCEA(IDD_INSTALL),
                                 MAKELANGID(LANG_KOREAN, SUBLANG_KOREAN));
     ok(res != nullptr, "no Korean RT_DIALOG 203: %lu", GetLastError());
     if (!res)
@@ -103,7 +29,7 @@ static void test_install_template()
         return;
     }
 
-    Reader r = {data, size};
+    CTemplateReader r(data, size);
     ok(r.Word() == 1, "dialog version");
     ok(r.Word() == 0xFFFF, "signature");
     ok(r.Dword() == 0, "help id");
@@ -116,36 +42,36 @@ static void test_install_template()
     ok(!(style & WS_SYSMENU), "no close box");
     WORD count = r.Word();
     ok(count == 2, "%u controls", count);
-    short x = r.Word(), y = r.Word(), cx = r.Word(), cy = r.Word();
+    short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
     ok(x == 0 && y == 0 && cx == 193 && cy == 42, "rect %d,%d %dx%d", x, y, cx, cy);
     ok(r.Word() == 0, "no menu");
     ok(r.Word() == 0, "default class");
-    ok(r.String() == L"\xC790\xB3D9\xC124\xCE58 / \xC5C5\xB370\xC774\xD2B8", "caption");
+    ok(r.Text() == L"\xC790\xB3D9\xC124\xCE58 / \xC5C5\xB370\xC774\xD2B8", "caption");
     WORD points = r.Word(), weight = r.Word();
     BYTE italic = r.Byte(), charset = r.Byte();
     ok(points == 8 && weight == 400 && italic == 0 && charset == 1, "font %u/%u/%u/%u", points, weight, italic,
        charset);
-    ok(r.String() == L"MS Shell Dlg", "face");
+    ok(r.Text() == L"MS Shell Dlg", "face");
 
-    Item bar = ReadItem(r);
-    ok(bar.id == 205, "first control %lu", bar.id);
+    DialogItem bar = ReadDialogItem(r);
+    ok(bar.id == IDC_INSTALL_PROGRESS, "first control %lu", bar.id);
     ok(bar.helpId == 0 && bar.exStyle == 0, "bar help %lu ex %#lx", bar.helpId, bar.exStyle);
     ok(bar.style == 0x50000001, "bar style %#lx", bar.style);
     ok(bar.x == 6 && bar.y == 6 && bar.cx == 180 && bar.cy == 12, "bar rect %d,%d %dx%d", bar.x, bar.y, bar.cx,
        bar.cy);
-    ok(bar.classAtom == 0 && bar.className == L"msctls_progress32", "bar class (atom %#x)", bar.classAtom);
+    ok(bar.className == L"msctls_progress32", "bar class %ls", bar.className.c_str());
     ok(bar.text.empty() && bar.extra == 0, "bar text and data");
 
-    Item status = ReadItem(r);
-    ok(status.id == 206, "second control %lu", status.id);
+    DialogItem status = ReadDialogItem(r);
+    ok(status.id == IDC_INSTALL_STATUS, "second control %lu", status.id);
     ok(status.helpId == 0 && status.exStyle == 0, "status help %lu ex %#lx", status.helpId, status.exStyle);
     ok(status.style == 0x50020000, "status style %#lx", status.style);
     ok(status.x == 6 && status.y == 25 && status.cx == 180 && status.cy == 8, "status rect %d,%d %dx%d", status.x,
        status.y, status.cx, status.cy);
-    ok(status.classAtom == 0x0082, "status class atom %#x", status.classAtom);
+    ok(status.className == L"#130", "status class %ls (0x82 is a static)", status.className.c_str());
     ok(status.text.empty() && status.extra == 0, "status text and data");
 
-    ok(!r.overrun && r.at == 184, "template ends at %zu (overrun %d)", r.at, r.overrun);
+    ok(!r.Failed() && r.Position() == 184, "template ends at %lu (overrun %d)", r.Position(), r.Failed());
     FreeLibrary(dll);
 }
 

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <cstring>
 
-#include "PickerResource.h"
+#include "resource.h"
 
 const wchar_t CPickerDriver::kCaption[] = L"파일/폴더 선택창";
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "EventSink.h"
+#include "TavrineControl.h"
+#include "harness/RecordingSink.h"
 #include "PickerDriver.h"
 
 // A control created through COM with a native sink connected.
@@ -19,7 +20,7 @@ public:
     ~CTestControl();
     IVedADA* Get() const { return m_pControl; }
     explicit operator bool() const { return m_pControl != nullptr; }
-    CEventSink sink;
+    CRecordingSink sink;
 
 private:
     IVedADA* m_pControl = nullptr;

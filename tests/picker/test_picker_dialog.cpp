@@ -10,7 +10,7 @@
 #include <shlobj.h>
 #include <algorithm>
 
-#include "PickerResource.h"
+#include "resource.h"
 #include "PickerTestSupport.h"
 #include "harness/TestHarness.h"
 
@@ -266,7 +266,7 @@ static void test_worked_example()
         ok(d.FolderPath() == L"T:\\Data", "reopened at %s", Narrow(d.FolderPath()).c_str());
         SelectNames(d, {L"Photos", L"notes.txt"});
         d.ClickAdd();
-        CheckEvents("Photos and notes.txt", control.sink.Take(),
+        CheckEvents("Photos and notes.txt", control.sink.TakeSelections(),
                     {{L"T:\\Data\\Photos", L"-1", L"-1"},
                      {L"T:\\Data\\Photos\\Trip", L"-1", L"T:\\Data\\Photos"},
                      {L"T:\\Data\\Photos\\Trip\\a.jpg", L"1000", L"T:\\Data\\Photos"},
@@ -278,18 +278,18 @@ static void test_worked_example()
         ok(d.AddEnabled(), "the add button stays disabled");
 
         d.ClickAdd();
-        ok(control.sink.Count() == 0, "adding with nothing selected reported %u items",
-           static_cast<unsigned>(control.sink.Count()));
+        ok(control.sink.SelectionCount() == 0, "adding with nothing selected reported %u items",
+           static_cast<unsigned>(control.sink.SelectionCount()));
 
         ok(d.Select({0}), "selecting the parent row");
         d.ClickAdd();
-        ok(control.sink.Count() == 0, "the parent row was reported");
+        ok(control.sink.SelectionCount() == 0, "the parent row was reported");
         ok(d.SelectedCount() == 0 && d.AddEnabled(), "after adding the parent row alone");
 
         // The same item may be added again.
         SelectNames(d, {L"notes.txt"});
         d.ClickAdd();
-        CheckEvents("notes.txt again", control.sink.Take(), {{L"T:\\Data\\notes.txt", L"5", L"-1"}});
+        CheckEvents("notes.txt again", control.sink.TakeSelections(), {{L"T:\\Data\\notes.txt", L"5", L"-1"}});
     });
 }
 
@@ -322,7 +322,7 @@ static void test_hidden_and_system()
         d.Open(0);
         SelectNames(d, {L"Filters"});
         d.ClickAdd();
-        CheckEvents("Filters", control.sink.Take(),
+        CheckEvents("Filters", control.sink.TakeSelections(),
                     {{L"T:\\Filters", L"-1", L"-1"},
                      {L"T:\\Filters\\SysDir", L"-1", L"T:\\Filters"},
                      {L"T:\\Filters\\SysDir\\inner.txt", L"9", L"T:\\Filters"},
@@ -350,14 +350,14 @@ static void test_sizes_and_empty_folders()
         Events zeroEvent = {{L"T:\\Sizes\\zero.bin", L"0", L"-1"}};
         Events bigEvent = {{L"T:\\Sizes\\big.bin", L"5368709120", L"-1"}};
         Events want = zero < big ? Events{zeroEvent[0], bigEvent[0]} : Events{bigEvent[0], zeroEvent[0]};
-        CheckEvents("chosen files", control.sink.Take(), want);
+        CheckEvents("chosen files", control.sink.TakeSelections(), want);
 
         SelectNames(d, {L"Empty"});
         d.ClickAdd();
-        CheckEvents("an empty folder", control.sink.Take(), {{L"T:\\Sizes\\Empty", L"-1", L"-1"}});
+        CheckEvents("an empty folder", control.sink.TakeSelections(), {{L"T:\\Sizes\\Empty", L"-1", L"-1"}});
         SelectNames(d, {L"OnlyHidden"});
         d.ClickAdd();
-        CheckEvents("a folder of hidden entries", control.sink.Take(), {{L"T:\\Sizes\\OnlyHidden", L"-1", L"-1"}});
+        CheckEvents("a folder of hidden entries", control.sink.TakeSelections(), {{L"T:\\Sizes\\OnlyHidden", L"-1", L"-1"}});
     });
 }
 
@@ -370,7 +370,7 @@ static void test_walk_order_and_base()
     RunPicker(control, [&](CPickerDriver& d) {
         SelectNames(d, {L"Deep"});
         d.ClickAdd();
-        Events events = control.sink.Take();
+        Events events = control.sink.TakeSelections();
         CheckEvents("Deep", events,
                     {{L"T:\\Deep", L"-1", L"-1"},
                      {L"T:\\Deep\\L1", L"-1", L"T:\\Deep"},
@@ -384,7 +384,7 @@ static void test_walk_order_and_base()
         int deep = d.FindRow(L"Deep"), data = d.FindRow(L"Data");
         ok(d.Select({deep, data}), "selecting Deep and Data");
         d.ClickAdd();
-        events = control.sink.Take();
+        events = control.sink.TakeSelections();
         std::wstring first = deep < data ? L"T:\\Deep" : L"T:\\Data";
         std::wstring second = deep < data ? L"T:\\Data" : L"T:\\Deep";
         size_t boundary = 0;
@@ -421,7 +421,7 @@ static void test_directory_cycle()
     RunPicker(control, [&](CPickerDriver& d) {
         SelectNames(d, {L"Cycle"});
         d.ClickAdd();
-        std::vector<SelectEvent> cycle = control.sink.Take();
+        std::vector<SelectEvent> cycle = control.sink.TakeSelections();
         fault_row("a folder tree with a cycle (a link back up the tree)",
                   "the walk ends; each folder reported once; the link reported but not walked again",
                   std::to_string(cycle.size()) + " reports", cycle.size() == 5);
@@ -435,7 +435,7 @@ static void test_directory_cycle()
         d.OpenPath(L"Cycle\\inner");
         SelectNames(d, {L"back"});
         d.ClickAdd();
-        CheckEvents("Cycle\\inner\\back", control.sink.Take(),
+        CheckEvents("Cycle\\inner\\back", control.sink.TakeSelections(),
                     {{L"T:\\Cycle\\inner\\back", L"-1", L"-1"},
                      {L"T:\\Cycle\\inner\\back\\inner", L"-1", L"T:\\Cycle\\inner\\back"},
                      {L"T:\\Cycle\\inner\\back\\inner\\back", L"-1", L"T:\\Cycle\\inner\\back"},
@@ -448,7 +448,7 @@ static void test_directory_cycle()
         d.OpenPath(L"Outer");
         SelectNames(d, {L"Inner"});
         d.ClickAdd();
-        CheckEvents("Outer\\Inner", control.sink.Take(),
+        CheckEvents("Outer\\Inner", control.sink.TakeSelections(),
                     {{L"T:\\Outer\\Inner", L"-1", L"-1"},
                      {L"T:\\Outer\\Inner\\toOuter", L"-1", L"T:\\Outer\\Inner"},
                      {L"T:\\Outer\\Inner\\toOuter\\Inner", L"-1", L"T:\\Outer\\Inner"},
@@ -526,7 +526,7 @@ static void test_korean_names()
         ok(d.FolderPath() == L"T:\\", "up from 한글: %s", Narrow(d.FolderPath()).c_str());
         SelectNames(d, {L"한글"});
         d.ClickAdd();
-        CheckEvents("한글", control.sink.Take(),
+        CheckEvents("한글", control.sink.TakeSelections(),
                     {{L"T:\\한글", L"-1", L"-1"},
                      {L"T:\\한글\\사진", L"-1", L"T:\\한글"},
                      {L"T:\\한글\\사진\\풍경.jpg", L"16", L"T:\\한글"},
@@ -541,7 +541,7 @@ static void test_escape_closes()
         PostMessageW(d.Control(IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
         ok(d.WaitClosed(20000), "Escape did not end the picker");
     });
-    ok(control.sink.Count() == 0, "closing reported %u items", static_cast<unsigned>(control.sink.Count()));
+    ok(control.sink.SelectionCount() == 0, "closing reported %u items", static_cast<unsigned>(control.sink.SelectionCount()));
 }
 
 TEST_MAIN(TEST(test_first_opening), TEST(test_navigation_walk), TEST(test_worked_example),

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "PickerTestSupport.h"
-#include "PickerResource.h"
-#include "control/RegistryHelper.h"
+#include "resource.h"
+#include "base/RegistryHelper.h"
+#include "harness/DialogTemplate.h"
 #include "harness/TestHarness.h"
 #include "picker/FolderScan.h"
 #include "picker/PickerPath.h"
@@ -264,58 +265,6 @@ static void test_allow_popup()
 
 namespace
 {
-// Reads a DLGTEMPLATEEX and its items the way the dialog manager does.
-class CTemplateReader
-{
-public:
-    CTemplateReader(const BYTE* data, DWORD size) : m_pData(data), m_dwSize(size) {}
-    bool Failed() const { return m_bFailed; }
-    WORD Word() { return Take<WORD>(); }
-    DWORD Dword() { return Take<DWORD>(); }
-    short Short() { return Take<short>(); }
-    BYTE Byte() { return Take<BYTE>(); }
-    // A name or an ordinal (0xFFFF then the number, returned as "#n").
-    std::wstring NameOrOrdinal()
-    {
-        Align(2);
-        if (m_dwPos + 2 <= m_dwSize && *reinterpret_cast<const WORD*>(m_pData + m_dwPos) == 0xFFFF)
-        {
-            Word();
-            return L"#" + std::to_wstring(Word());
-        }
-        return Text();
-    }
-    std::wstring Text()
-    {
-        Align(2);
-        std::wstring text;
-        for (WORD c; (c = Word()) != 0 && !m_bFailed;)
-            text += static_cast<wchar_t>(c);
-        return text;
-    }
-    void Align(DWORD to) { m_dwPos = (m_dwPos + to - 1) & ~(to - 1); }
-    void Skip(DWORD bytes) { m_dwPos += bytes; }
-
-private:
-    template <typename T>
-    T Take()
-    {
-        T value{};
-        if (m_dwPos + sizeof(T) > m_dwSize)
-        {
-            m_bFailed = true;
-            return value;
-        }
-        memcpy(&value, m_pData + m_dwPos, sizeof(T));
-        m_dwPos += sizeof(T);
-        return value;
-    }
-    const BYTE* m_pData;
-    DWORD m_dwSize;
-    DWORD m_dwPos = 0;
-    bool m_bFailed = false;
-};
-
 HMODULE LoadControlData()
 {
     HMODULE module = LoadLibraryExA(TestDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -375,13 +324,12 @@ static void test_dialog_template()
     for (int i = 0; i < count && i < 5 && !r.Failed(); ++i)
     {
         const Control& want = controls[i];
-        r.Align(4);
-        DWORD itemHelp = r.Dword(), itemEx = r.Dword(), itemStyle = r.Dword();
-        short ix = r.Short(), iy = r.Short(), icx = r.Short(), icy = r.Short();
-        DWORD id = r.Dword();
-        std::wstring itemClass = r.NameOrOrdinal(), text = r.NameOrOrdinal();
-        WORD extra = r.Word();
-        r.Skip(extra);
+        DialogItem item = ReadDialogItem(r);
+        DWORD itemHelp = item.helpId, itemEx = item.exStyle, itemStyle = item.style;
+        short ix = item.x, iy = item.y, icx = item.cx, icy = item.cy;
+        DWORD id = item.id;
+        const std::wstring& itemClass = item.className;
+        const std::wstring& text = item.text;
         ok(id == want.id, "control %d has id %lu, expected %lu", i, id, want.id);
         // Class names are case-insensitive; the resource compiler stores custom ones in capitals.
         ok(lstrcmpiW(itemClass.c_str(), want.cls) == 0 || (want.ordinal && itemClass == want.ordinal),

@@ -117,7 +117,7 @@ static void test_items_vanish_before_adding()
         RemoveDirectoryA(sub.c_str());
         DeleteFileA((folder + "\\gone.txt").c_str());
         d.ClickAdd();
-        events = control.sink.Take();
+        events = control.sink.TakeSelections();
         rowsAfter = d.Rows().size();
     });
     bool expected = events.size() == 2 && Narrow(events[0].path) == sub && events[0].size == L"-1" &&

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TavrineControl.h"
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 struct ListRecord
 {

@@ -1,6 +1,6 @@
 // The registry helper behind AllowPopUp and the file picker's remembered
 // paths. Runs on the caller's thread; each operation owns its key and heap.
-#include "control/RegistryHelper.h"
+#include "base/RegistryHelper.h"
 
 #include <cstring>
 

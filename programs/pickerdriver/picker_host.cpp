@@ -38,7 +38,7 @@ int wmain(int argc, wchar_t** argv)
         std::fflush(stdout);
         HRESULT hr = control.Get()->ShowUpFileDlg();
         std::printf("picker_host: ShowUpFileDlg returned %#lx after %u events\n", hr,
-                    static_cast<unsigned>(control.sink.Count()));
+                    static_cast<unsigned>(control.sink.SelectionCount()));
         std::fflush(stdout);
         return hr == S_OK ? 0 : 1;
     }

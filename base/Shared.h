@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -117,12 +118,47 @@ struct GdiTraits
     static void Close(Type h) { DeleteObject(h); }
 };
 
+struct LibraryTraits
+{
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
+
 using CScopedHandle = CScopedValue<HandleTraits>;   // threads, processes, events
 using CScopedFile = CScopedValue<FileTraits>;       // CreateFile results
 using CScopedFind = CScopedValue<FindTraits>;       // FindFirstFile results
 using CScopedKey = CScopedValue<KeyTraits>;         // registry keys
 using CScopedHeap = CScopedValue<HeapTraits>;       // private heaps
 using CScopedGdiObject = CScopedValue<GdiTraits>;   // bitmaps and other GDI objects
+using CScopedLibrary = CScopedValue<LibraryTraits>; // module references from LoadLibrary
+
+// A critical section that lives as long as its owner, and a scope that holds it.
+class CCriticalSection
+{
+public:
+    CCriticalSection() noexcept { InitializeCriticalSection(&m_section); }
+    ~CCriticalSection() { DeleteCriticalSection(&m_section); }
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+    void Enter() noexcept { EnterCriticalSection(&m_section); }
+    void Leave() noexcept { LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+class CLock
+{
+public:
+    explicit CLock(CCriticalSection& section) noexcept : m_section(section) { m_section.Enter(); }
+    ~CLock() { m_section.Leave(); }
+    CLock(const CLock&) = delete;
+    CLock& operator=(const CLock&) = delete;
+
+private:
+    CCriticalSection& m_section;
+};
 
 // ---------------------------------------------------------------------------
 // BSTR and VARIANT owners
@@ -176,6 +212,33 @@ public:
     CVariant& operator=(const CVariant&) = delete;
     void Clear() noexcept { VariantClear(this); }
 };
+
+// A FUNCDESC of a type info, given back to it when the scope ends.
+class CFuncDesc
+{
+public:
+    explicit CFuncDesc(ITypeInfo* info) noexcept : m_info(info) {}
+    ~CFuncDesc()
+    {
+        if (m_desc)
+            m_info->ReleaseFuncDesc(m_desc);
+    }
+    CFuncDesc(const CFuncDesc&) = delete;
+    CFuncDesc& operator=(const CFuncDesc&) = delete;
+    FUNCDESC* operator->() const noexcept { return m_desc; }
+    FUNCDESC** Put() noexcept
+    {
+        if (m_desc)
+            m_info->ReleaseFuncDesc(m_desc);
+        m_desc = nullptr;
+        return &m_desc;
+    }
+
+private:
+    ITypeInfo* m_info;
+    FUNCDESC* m_desc = nullptr;
+};
+
 
 // ---------------------------------------------------------------------------
 // COM interface pointer
@@ -270,3 +333,28 @@ inline BSTR NarrowToBstr(const std::string& text) { return NarrowToBstr(text, Th
 
 // Narrow text in the given code page to UTF-16 (for platform calls that only take wide text).
 std::wstring NarrowToWide(const std::string& text, UINT codePage);
+
+// ASCII letters to upper case, for comparisons that ignore case.
+std::string Upper(std::string text);
+
+// ---------------------------------------------------------------------------
+// The one failure policy of a COM method, export or callback body: no
+// exception leaves it; running out of memory is E_OUTOFMEMORY, anything else
+// E_UNEXPECTED.
+
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept
+{
+    try
+    {
+        return body();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    catch (...)
+    {
+        return E_UNEXPECTED;
+    }
+}

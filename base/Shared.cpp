@@ -1,6 +1,7 @@
 // Text conversions at the scripting boundary. Called on the page's thread.
-#include "control/Shared.h"
+#include "base/Shared.h"
 
+#include <cctype>
 #include <vector>
 
 UINT ThreadAnsiCodePage()
@@ -55,4 +56,11 @@ BSTR NarrowToBstr(const std::string& text, UINT codePage)
 {
     std::wstring wide = NarrowToWide(text, codePage);
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }

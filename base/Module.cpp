@@ -1,13 +1,9 @@
 // Module-wide state: instance handle, lock and object counts (changed with
-// interlocked operations from any thread), the cached type library and the
-// stored credentials.
-#include "control/Module.h"
+// interlocked operations from any thread), and the cached type library.
+#include "base/Module.h"
 
 #include "TavrineControl.h"
-#include "control/Shared.h"
-
-std::string g_strUserID;
-std::string g_strUserPW;
+#include "base/Shared.h"
 
 namespace
 {

@@ -167,13 +167,13 @@ int wmain(int argc, wchar_t** argv)
             for (int round = 0; round < rounds; ++round)
             {
                 d.Select({d.FindRow(L"tree")});
-                control.sink.Take();
+                control.sink.TakeSelections();
                 double start = Now();
                 d.ClickAdd();
                 results.adds.push_back(lastEvent - start);
-                results.events = control.sink.Count();
+                results.events = control.sink.SelectionCount();
             }
-            control.sink.Take();
+            control.sink.TakeSelections();
             for (int round = 0; round < rounds; ++round)
             {
                 double start = Now();

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 namespace
 {

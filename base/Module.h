@@ -1,6 +1,6 @@
 // Module-wide state of the control DLL: its instance handle, the lock and
-// object counts behind DllCanUnloadNow, the cached type information and the
-// stored credentials. Counts may change on any thread.
+// object counts behind DllCanUnloadNow and the cached type information.
+// Counts may change on any thread.
 #pragma once
 
 #include <windows.h>
@@ -27,8 +27,3 @@ void ReleaseTypeInfo();
 // Full path of the module file (GetModuleFileNameA). Fails when the path fills the buffer.
 HRESULT GetModulePath(std::string& path);
 }
-
-// The user ID and password last given by the page, shared by every control
-// object in the process and never written anywhere.
-extern std::string g_strUserID;
-extern std::string g_strUserPW;

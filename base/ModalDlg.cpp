@@ -1,8 +1,8 @@
 // The dialog thunk: keeps the object in DWLP_USER from WM_INITDIALOG on and
 // catches every exception at the window-procedure boundary.
-#include "control/ModalDlg.h"
+#include "base/ModalDlg.h"
 
-#include "control/Module.h"
+#include "base/Module.h"
 
 #include <cstring>
 #include <vector>
@@ -20,7 +20,7 @@ CModalDlg::~CModalDlg()
 INT_PTR CModalDlg::DoModal(WORD templateId, HWND owner, bool showWhenIdle)
 {
     HINSTANCE instance = Module::Instance();
-    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(templateId), RT_DIALOG);
     if (!resource)
         return -1;
     HGLOBAL loaded = LoadResource(instance, resource);

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <string>
 
-#include "control/Shared.h"
+#include "base/Shared.h"
 
 // The value of one operation while it runs: its bytes live on a private heap
 // created for that operation and destroyed with it, so nothing outlives it.

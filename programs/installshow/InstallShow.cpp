@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "control/Module.h"
+#include "base/Module.h"
 #include "install/InstallCheck.h"
 
 int main(int argc, char** argv)

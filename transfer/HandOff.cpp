@@ -1,0 +1,129 @@
+// The hand-off of a job text to its companion program: the program started
+// when its window is not open, the record appended to its list file or, when
+// that fails, sent to its window; and the explorer launcher. Runs on the
+// page's thread.
+#include "transfer/HandOff.h"
+
+#include <cstdint>
+#include <shellapi.h>
+
+#include "base/CompanionClasses.h"
+#include "transfer/CompanionCommandLine.h"
+#include "transfer/JobRecord.h"
+#include "transfer/ListFile.h"
+
+const CompanionTarget g_uploadTarget = {"TavrineUp.exe", kUploadCompanionClass, "bbs %s %s %s", CJobRecord::kUpload};
+const CompanionTarget g_downloadTarget = {"TavrineDown.exe", kDownloadCompanionClass, "bbs %s %s %s",
+                                          CJobRecord::kDownload};
+const CompanionTarget g_speedDownloadTarget = {"TavrineSpeed.exe", kDownloadCompanionClass, "bbs %s %s %s",
+                                               CJobRecord::kDownload};
+const CompanionTarget g_webLinkTarget = {"TavrineDown.exe", kDownloadCompanionClass, "weblink %s %s %s",
+                                         CJobRecord::kWebLink};
+
+namespace
+{
+const char kExplorerProgram[] = "Explorer.exe";
+const char kExplorerFormat[] = "%s %s";
+
+// A started companion normally shows its window within a second or two; past
+// this the page gets its thread back and the job is not handed off.
+const DWORD kCompanionWaitMs = 30000;
+const DWORD kCompanionPollMs = 500;
+// How long a list file held by a reading companion is retried before the
+// record goes out by message instead.
+const DWORD kListFileRetryMs = 2000;
+// A companion that does not answer its message within this is taken as hung.
+const UINT kCopyDataTimeoutMs = 10000;
+
+HWND WaitForCompanionWindow(const char* windowClass)
+{
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        HWND window = FindWindowA(windowClass, nullptr);
+        if (window || GetTickCount() - start >= kCompanionWaitMs)
+            return window;
+        Sleep(kCompanionPollMs);
+    }
+}
+}
+
+Credentials& PageCredentials()
+{
+    static Credentials credentials;
+    return credentials;
+}
+
+ExplorerLaunch LaunchExplorer(const std::string& installDir, const Credentials& credentials)
+{
+    if (FindWindowA(kExplorerCompanionClass, nullptr))
+        return ExplorerLaunch::Started;   // one explorer is enough; it needs nothing more from us
+    // The explorer splits its command line at the space between the two.
+    if (!CCompanionCommandLine::IsSafeCredential(credentials.strUserID) ||
+        !CCompanionCommandLine::IsSafeCredential(credentials.strUserPW))
+        return ExplorerLaunch::UnsafeCredential;
+    std::string program = installDir + kExplorerProgram;
+    std::string parameters =
+        CCompanionCommandLine::Format(kExplorerFormat, {&credentials.strUserID, &credentials.strUserPW});
+    ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    return ExplorerLaunch::Started;
+}
+
+bool HandOffToCompanion(const HandOffJob& job)
+{
+    const CompanionTarget& target = job.target;
+    const std::string& text = job.text;
+    if (text.empty())
+        return true;
+    const std::string& listFile = job.listFile;
+    const Credentials& credentials = job.credentials;
+
+    HWND window = FindWindowA(target.windowClass, nullptr);
+    if (!window)
+    {
+        // The companion splits its command line at spaces: a credential that
+        // is not one plain word would shift the list-file path or add
+        // arguments, so such a program is never started.
+        if (!CCompanionCommandLine::IsSafeCredential(credentials.strUserID) ||
+            !CCompanionCommandLine::IsSafeCredential(credentials.strUserPW))
+            return false;
+        std::string program = job.installDir + target.program;
+        std::string encodedList = CCompanionCommandLine::EncodeSpaces(listFile);
+        std::string parameters =
+            CCompanionCommandLine::Format(target.parameterFormat,
+                                          {&credentials.strUserID, &credentials.strUserPW, &encodedList});
+
+        // A fresh program starts reading at the top of its list: old records
+        // must not be handed over again. A file that cannot be deleted is left;
+        // the new record still goes to its end.
+        if (CListFile::Exists(listFile))
+            DeleteFileA(listFile.c_str());
+        // A program that could not be started at all (missing, not runnable)
+        // will never show its window: waiting out the start bound would only
+        // freeze the page.
+        HINSTANCE started = ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+        if (reinterpret_cast<INT_PTR>(started) <= 32)
+            return false;
+        window = WaitForCompanionWindow(target.windowClass);
+        if (!window)
+            return false;
+    }
+
+    // The reserved field carries the text's address, as the 32-bit record
+    // always did; only its low 32 bits fit and it means nothing to the reader.
+    uint32_t reserved = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text.c_str()));
+    std::string record = CJobRecord::Build(target.recordKind, text, reserved);
+    if (CListFile::AppendRecord(listFile, record, kListFileRetryMs) == CListFile::Append::Done &&
+        CListFile::Exists(listFile))
+        return true;
+
+    // The record did not make it into the file (or the file vanished at once):
+    // give it to the companion's window directly so the job is not lost.
+    COPYDATASTRUCT data = {};
+    data.dwData = target.recordKind;
+    data.cbData = CJobRecord::TextLength(text);
+    data.lpData = const_cast<char*>(text.c_str());
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(job.sender), reinterpret_cast<LPARAM>(&data),
+                               SMTO_NORMAL | SMTO_ABORTIFHUNG, kCopyDataTimeoutMs, &answer) != 0;
+}
