@@ -339,9 +339,9 @@ IMPORT_MINIMUM = {
         v5_2="RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind",
         v6_0="GetTickCount64 InitializeCriticalSectionEx CreateSymbolicLinkA GetFinalPathNameByHandleA"),
     "msvcrt.dll": _table(
-        v5_0="_amsg_exit _close _errno _initterm _iob _lock _mbscmp _onexit _read _snprintf _unlock "
-             "__dllonexit abort calloc fputc fputs free fwrite isspace localeconv malloc memchr memcmp "
-             "memcpy memmove memset realloc setlocale signal strcmp strerror strlen strncmp strtoul toupper "
+        v5_0="__mb_cur_max _amsg_exit _close _errno _initterm _iob _lock _mbscmp _onexit _read _snprintf _unlock "
+             "__dllonexit abort atoi calloc fputc fputs free fwrite isspace localeconv malloc memchr memcmp "
+             "memcpy memmove memset realloc setlocale signal strchr strcmp strerror strlen strncmp strtoul toupper "
              "vfprintf wcslen",
         # Added with the msvcrt.dll of Windows XP.
         v5_1="___lc_codepage_func ___mb_cur_max_func __iob_func",
