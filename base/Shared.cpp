@@ -6,23 +6,8 @@
 
 UINT ThreadAnsiCodePage()
 {
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    BOOL known = GetVersionExA(&info);
-#pragma GCC diagnostic pop
-    if (!known || (info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5))
-        return CP_THREAD_ACP;
-
-    char buffer[8] = {};
-    if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, buffer, sizeof(buffer)) > 0)
-    {
-        UINT cp = strtoul(buffer, nullptr, 10);
-        if (cp != 0)
-            return cp;
-    }
-    return GetACP();
+    // Every supported Windows (XP on) converts with the thread's code page by this name.
+    return CP_THREAD_ACP;
 }
 
 std::string BstrToNarrow(BSTR text, UINT codePage)

@@ -317,8 +317,7 @@ private:
 // Text at the scripting boundary. Inside the control all text is narrow, in
 // the thread's ANSI code page unless a method says otherwise.
 
-// CP_THREAD_ACP where the system has it (NT 5 and later), else the thread
-// locale's default ANSI code page, else the system's.
+// The thread's ANSI code page: CP_THREAD_ACP, which every supported Windows knows.
 UINT ThreadAnsiCodePage();
 
 // UTF-16 up to the first NUL to narrow text; a null BSTR or a failed

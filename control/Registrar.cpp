@@ -1,6 +1,8 @@
 // The registrar: walks a parsed script and writes or removes its keys.
 #include "control/Registrar.h"
 
+#include <shlwapi.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <vector>
@@ -10,15 +12,10 @@
 namespace
 {
 // Removes a key with everything below it; a missing key counts as removed.
+// SHDeleteKey rather than RegDeleteTree, which XP does not have.
 LONG DeleteTree(HKEY parent, const std::string& name)
 {
-    LONG lr = RegDeleteTreeA(parent, name.c_str());
-    if (lr == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (lr != ERROR_SUCCESS)
-        return lr;
-    // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
-    lr = RegDeleteKeyA(parent, name.c_str());
+    LONG lr = SHDeleteKeyA(parent, name.c_str());
     return lr == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lr;
 }
 

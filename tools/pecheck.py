@@ -7,13 +7,17 @@ As a module:
     pe.machine                       # 'i386' or 'amd64'
     pe.exports()                     # (dll name, [(ordinal, name), ...])
     pe.imports()                     # ['KERNEL32.dll', ...], delay-loaded ones included
+    pe.imported_functions()          # {'KERNEL32.dll': ['CloseHandle', '#17', ...], ...}
+    pe.os_version, pe.subsystem_version, pe.dll_characteristics
     pe.resources()                   # [(type, name, lang), ...]; ids as ints, names as str
     pe.resource_bytes(type, name, lang=0x412)   # raw bytes of one resource
     pe.version_info()                # VersionInfo: fixed fields, strings, translations
 
 As a program, checks the control DLL: machine, the four exports and their ordinals, the
-export name, imports limited to system DLLs (the C++ runtime must be linked in), and the
-registry, type library and version resources.
+export name, imports limited to system DLLs (the C++ runtime must be linked in) and to
+functions present on the oldest Windows the build supports, the header's OS and subsystem
+versions, ASLR and DEP flags with relocations kept and no writable code, and the registry,
+type library and version resources.
 """
 
 import argparse
@@ -60,14 +64,20 @@ class PEFile:
         else:
             raise PEError("unknown optional header magic 0x%x" % magic)
         self.is64 = magic == 0x20B
+        # The version fields sit at the same place in both optional header kinds.
+        self.os_version = struct.unpack_from("<HH", d, opt + 40)
+        self.subsystem_version = struct.unpack_from("<HH", d, opt + 48)
+        self.dll_characteristics = self._u16(opt + 70)
         ndirs = self._u32(ndirs_at)
         self.dirs = [struct.unpack_from("<II", d, dirs_at + 8 * i) for i in range(min(ndirs, 16))]
         self.sections = []
         sec = opt + optsize
+        self.section_flags = {}
         for i in range(nsections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", d, sec + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("latin-1"), va, max(vsize, rawsize),
-                                  rawptr, rawsize))
+            name = name.rstrip(b"\0").decode("latin-1")
+            self.sections.append((name, va, max(vsize, rawsize), rawptr, rawsize))
+            self.section_flags[name] = self._u32(sec + 40 * i + 36)
 
     # --- low level ---------------------------------------------------------------
     def _u16(self, off):
@@ -129,6 +139,44 @@ class PEFile:
                 names.append(self.cstring(desc[1]))
                 off += 32
         return names
+
+    def imported_functions(self):
+        """Functions by DLL, names as imported, ordinals as '#n'; delay-loaded ones included."""
+        result = {}
+        width, top = (8, 1 << 63) if self.is64 else (4, 1 << 31)
+
+        def walk(dll, thunk_rva):
+            names = result.setdefault(dll, [])
+            off = self.offset(thunk_rva)
+            while True:
+                value = int.from_bytes(self.data[off:off + width], "little")
+                if not value:
+                    break
+                if value & top:
+                    names.append("#%d" % (value & 0xFFFF))
+                else:
+                    names.append(self.cstring((value & 0x7FFFFFFF) + 2))   # past the hint
+                off += width
+
+        rva, _ = self.directory(1)
+        if rva:
+            off = self.offset(rva)
+            while True:
+                desc = struct.unpack_from("<IIIII", self.data, off)
+                if not any(desc):
+                    break
+                walk(self.cstring(desc[3]), desc[0] or desc[4])
+                off += 20
+        rva, _ = self.directory(13)
+        if rva:
+            off = self.offset(rva)
+            while True:
+                desc = struct.unpack_from("<IIIIIIII", self.data, off)
+                if not any(desc):
+                    break
+                walk(self.cstring(desc[1]), desc[4])
+                off += 32
+        return result
 
     # --- resources ---------------------------------------------------------------
     def _res_entries(self, base, dir_off):
@@ -252,11 +300,119 @@ ALLOWED_IMPORTS = {
 }
 
 
+# The oldest Windows that has each function the control imports, as (major, minor):
+# 5.0 Windows 2000, 5.1 XP, 5.2 Server 2003 and XP x64, 6.0 Vista. Keys are lower-case DLL
+# names. A function missing here fails the check, so that a new import is looked up (and,
+# if it is newer than the build's minimum, replaced or loaded at run time) before it ships.
+def _table(**by_version):
+    return {name: tuple(int(p) for p in version[1:].split("_"))
+            for version, names in by_version.items() for name in names.split()}
+
+
+IMPORT_MINIMUM = {
+    "advapi32.dll": _table(
+        v5_0="RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
+             "RegQueryInfoKeyA RegQueryValueExA RegSetValueExA",
+        v6_0="RegDeleteTreeA RegDeleteTreeW RegGetValueA"),
+    "comctl32.dll": _table(
+        v5_0="ImageList_AddMasked ImageList_Create ImageList_Destroy ImageList_GetIcon ImageList_GetIconSize "
+             "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
+    "gdi32.dll": _table(v5_0="DeleteObject"),
+    "kernel32.dll": _table(
+        v5_0="CloseHandle CreateEventA CreateFileA CreateSemaphoreA CreateSemaphoreW CreateThread "
+             "DeleteCriticalSection DeleteFileA DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
+             "FindClose FindFirstFileA FindNextFileA FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
+             "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
+             "GetFileAttributesExA GetFileInformationByHandle GetFullPathNameA GetLastError GetLocaleInfoA "
+             "GetLogicalDrives GetModuleFileNameA GetModuleHandleA GetModuleHandleW GetProcAddress "
+             "GetStartupInfoA GetSystemTimeAsFileTime GetTempFileNameA GetTempPathA GetThreadLocale "
+             "GetTickCount GetUserDefaultLCID GetVersionExA HeapAlloc HeapCreate HeapDestroy HeapFree "
+             "InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement InterlockedExchange "
+             "InterlockedIncrement IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW "
+             "LoadResource LockResource MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
+             "ReadFile ReleaseSemaphore SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
+             "SetLastError SetUnhandledExceptionFilter SizeofResource Sleep TerminateProcess TlsAlloc TlsFree "
+             "TlsGetValue TlsSetValue UnhandledExceptionFilter VirtualProtect VirtualQuery WaitForSingleObject "
+             "WideCharToMultiByte WriteFile",
+        v5_1="GetModuleHandleExA GetModuleHandleExW",
+        # Exported by the 64-bit kernel32 from its first release (XP x64 / Server 2003).
+        v5_2="RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind",
+        v6_0="GetTickCount64 InitializeCriticalSectionEx CreateSymbolicLinkA GetFinalPathNameByHandleA"),
+    "msvcrt.dll": _table(
+        v5_0="__mb_cur_max _amsg_exit _close _errno _initterm _iob _lock _mbscmp _onexit _read _snprintf _unlock "
+             "__dllonexit abort atoi calloc fputc fputs free fwrite isspace localeconv malloc memchr memcmp "
+             "memcpy memmove memset realloc setlocale signal strchr strcmp strerror strlen strncmp strtoul toupper "
+             "vfprintf wcslen",
+        # Added with the msvcrt.dll of Windows XP.
+        v5_1="___lc_codepage_func ___mb_cur_max_func __iob_func",
+        v6_0="_create_locale _free_locale _mbscmp_l _stricmp_l _strnicmp_l"),
+    "ole32.dll": _table(v5_0="CoCreateInstance CoInitializeEx CoTaskMemFree CoUninitialize"),
+    "oleaut32.dll": _table(
+        v5_0="LoadRegTypeLib LoadTypeLib RegisterTypeLib SysAllocString SysAllocStringLen SysFreeString "
+             "SysStringLen UnRegisterTypeLib VariantChangeType VariantClear VariantInit"),
+    "shell32.dll": _table(v5_0="SHGetFileInfoA SHGetSpecialFolderPathA ShellExecuteA"),
+    "shlwapi.dll": _table(v5_0="SHDeleteKeyA StrFormatByteSize64A StrFormatByteSizeA"),
+    "urlmon.dll": _table(v5_0="URLDownloadToFileA"),
+    "user32.dll": _table(
+        v5_0="DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA GetActiveWindow "
+             "GetDlgItem GetWindowLongA GetWindowLongPtrA InvalidateRect KillTimer LoadImageA MessageBoxA "
+             "MsgWaitForMultipleObjects PeekMessageA PostMessageA SendMessageA SendMessageTimeoutA "
+             "SendMessageW SetTimer SetWindowLongA SetWindowLongPtrA SetWindowTextA SetWindowTextW "
+             "UpdateWindow"),
+    "wininet.dll": _table(v5_0="DeleteUrlCacheEntryA"),
+}
+
+# IMAGE_DLLCHARACTERISTICS_* and IMAGE_SCN_* bits the hardening checks read.
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x0020, 0x0040, 0x0100
+SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
+
+
+def check_minimum_windows(pe, minimum):
+    """Imports and header versions against the oldest Windows the build supports."""
+    problems = []
+    shown = "%d.%d" % minimum
+    if pe.os_version != minimum:
+        problems.append("header OS version is %d.%d, expected %s" % (pe.os_version + (shown,)))
+    if pe.subsystem_version != minimum:
+        problems.append("header subsystem version is %d.%d, expected %s" % (pe.subsystem_version + (shown,)))
+    for dll, functions in pe.imported_functions().items():
+        table = IMPORT_MINIMUM.get(dll.lower())
+        if table is None:
+            continue        # not a system DLL: reported by the import check
+        for function in functions:
+            needs = table.get(function)
+            if needs is None:
+                problems.append("imports %s!%s, which has no known minimum Windows" % (dll, function))
+            elif needs > minimum:
+                problems.append("imports %s!%s, which needs Windows %d.%d (minimum is %s)"
+                                % ((dll, function) + needs + (shown,)))
+    return problems
+
+
+def check_hardening(pe):
+    """ASLR with relocations kept, DEP, and no section both writable and executable."""
+    problems = []
+    wanted = [(DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT")]
+    if pe.is64:
+        wanted.append((HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"))
+    for bit, name in wanted:
+        if not pe.dll_characteristics & bit:
+            problems.append("DllCharacteristics %#06x lacks %s" % (pe.dll_characteristics, name))
+    # A DLL that may be moved needs its relocations: without them the loader cannot place it.
+    reloc_rva, reloc_size = pe.directory(5)
+    if ".reloc" not in pe.section_flags or not reloc_rva or not reloc_size:
+        problems.append("no base relocations (.reloc section and directory)")
+    for name, flags in pe.section_flags.items():
+        if flags & SCN_MEM_WRITE and flags & SCN_MEM_EXECUTE:
+            problems.append("section %s is both writable and executable" % name)
+    return problems
+
+
 def version_string(ms, ls):
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
-def check_control(path, machine, version):
+def check_control(path, machine, version, minimum):
     """Returns a list of problems; empty when the DLL is as it must ship."""
     problems = []
     pe = PEFile(path)
@@ -276,6 +432,8 @@ def check_control(path, machine, version):
     for name in pe.imports():
         if name.lower() not in ALLOWED_IMPORTS:
             problems.append("imports %s (not a system DLL)" % name)
+    problems += check_minimum_windows(pe, minimum)
+    problems += check_hardening(pe)
 
     present = set(pe.resources())
     for rtype, rname in (("REGISTRY", 101), ("REGISTRY", 103), ("TYPELIB", 1), (RT_VERSION, 1)):
@@ -332,10 +490,15 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description="Checks the shipped control DLL.")
     parser.add_argument("--machine", required=True, choices=sorted(MACHINES.values()))
     parser.add_argument("--version", required=True, help="expected version, a.b.c.d")
+    parser.add_argument("--min-windows", required=True, metavar="MAJOR.MINOR",
+                        help="oldest Windows the build supports, e.g. 5.1")
     parser.add_argument("dll")
     args = parser.parse_args(argv)
     try:
-        problems = check_control(args.dll, args.machine, args.version)
+        minimum = tuple(int(p) for p in args.min_windows.split("."))
+        if len(minimum) != 2:
+            raise ValueError("--min-windows takes MAJOR.MINOR")
+        problems = check_control(args.dll, args.machine, args.version, minimum)
     except (OSError, PEError, struct.error, ValueError) as e:
         problems = ["cannot read %s: %s" % (args.dll, e)]
     for p in problems:
@@ -343,7 +506,8 @@ def main(argv=None):
     if problems:
         print("pecheck: %s: %d problem(s)" % (args.dll, len(problems)))
         return 1
-    print("pecheck: %s: machine, exports, imports and resources as shipped" % args.dll)
+    print("pecheck: %s: machine, exports, imports, minimum Windows, hardening and resources as shipped"
+          % args.dll)
     return 0
 
 

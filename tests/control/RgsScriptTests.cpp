@@ -1,6 +1,7 @@
 // The registry-script interpreter against a scratch key: the control's own
 // scripts, markers, quoting, replacements and the roll-back of a failed run.
 #include <windows.h>
+#include <shlwapi.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,13 +19,13 @@ struct CScratch
     HKEY root = nullptr;
     CScratch()
     {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+        SHDeleteKeyA(HKEY_CURRENT_USER, kScratch);
         RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr);
     }
     ~CScratch()
     {
         RegCloseKey(root);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+        SHDeleteKeyA(HKEY_CURRENT_USER, kScratch);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "PickerTestSupport.h"
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "harness/TestHarness.h"
 
@@ -116,7 +117,7 @@ std::wstring ReadSetting(const char* name)
 
 void ClearSettings()
 {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    SHDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
 }
 

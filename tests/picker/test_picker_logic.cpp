@@ -2,6 +2,7 @@
 // pages, folder enumeration and the selection walk, the registry helper and
 // AllowPopUp, and the dialog template and bitmap as the DLL holds them.
 #include <windows.h>
+#include <shlwapi.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -127,7 +128,7 @@ static void test_folder_entries()
 
 static void test_registry_helper()
 {
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\TavrineTest");
+    SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\TavrineTest");
     CRegistryHelper helper(HKEY_CURRENT_USER);
 
     // A missing subkey: false, output untouched, subkey not created.
@@ -143,7 +144,7 @@ static void test_registry_helper()
     DWORD type = 0, size = 0;
     BYTE data[16];
     size = sizeof(data);
-    ok(RegGetValueA(HKEY_CURRENT_USER, kScratchKey, "null", RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) ==
+    ok(SHRegGetValueA(HKEY_CURRENT_USER, kScratchKey, "null", SRRF_RT_ANY | SRRF_NOEXPAND, &type, data, &size) ==
                ERROR_SUCCESS &&
            type == REG_SZ && size == 1 && data[0] == 0,
        "a null text gives type %lu size %lu", type, size);
@@ -153,7 +154,7 @@ static void test_registry_helper()
     DWORD number = 0x12345678;
     ok(helper.WriteDword(kScratchKey, "number", &number), "WriteDword");
     size = sizeof(data);
-    ok(RegGetValueA(HKEY_CURRENT_USER, kScratchKey, "number", RRF_RT_ANY, &type, data, &size) == ERROR_SUCCESS &&
+    ok(SHRegGetValueA(HKEY_CURRENT_USER, kScratchKey, "number", SRRF_RT_ANY, &type, data, &size) == ERROR_SUCCESS &&
            type == REG_DWORD && size == 4 && memcmp(data, &number, 4) == 0,
        "DWORD stored as type %lu size %lu", type, size);
     text = "sentinel";
@@ -179,14 +180,14 @@ static void test_registry_helper()
 
     // Writing creates every missing key on the way.
     ok(helper.WriteString("Software\\TavrineTest\\Deep\\Er", "v", "x"), "write into new nested keys");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\TavrineTest");
+    SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\TavrineTest");
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TavrineTest");
 }
 
 static void test_allow_popup()
 {
     CoInitialize(nullptr);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kAllowKey);
+    SHDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
     RegDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
     IVedADA* control = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA,
@@ -243,7 +244,7 @@ static void test_allow_popup()
     ok(hr == S_OK, "AllowPopUp with a Korean name: %#lx", hr);
     check(L"한국.example", "a Korean site");
     DWORD type = 0, size = 4, data = 1;
-    ok(RegGetValueA(HKEY_CURRENT_USER, kAllowKey, "\xC7\xD1\xB1\xB9.example", RRF_RT_ANY, &type, &data, &size) ==
+    ok(SHRegGetValueA(HKEY_CURRENT_USER, kAllowKey, "\xC7\xD1\xB1\xB9.example", SRRF_RT_ANY, &type, &data, &size) ==
            ERROR_SUCCESS,
        "the Korean name is not stored as code page 949 text");
 
@@ -252,13 +253,13 @@ static void test_allow_popup()
     SysFreeString(site);
     ok(hr == S_OK, "AllowPopUp(\"\"): %#lx", hr);
     check(L"", "an empty string");
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, kAllowKey, nullptr);
+    SHDeleteValueA(HKEY_CURRENT_USER, kAllowKey, nullptr);
     hr = control->AllowPopUp(nullptr);
     ok(hr == S_OK, "AllowPopUp(NULL): %#lx", hr);
     check(L"", "a null BSTR");
 
     control->Release();
-    RegDeleteTreeA(HKEY_CURRENT_USER, kAllowKey);
+    SHDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
     RegDeleteKeyA(HKEY_CURRENT_USER, kAllowKey);
     CoUninitialize();
 }

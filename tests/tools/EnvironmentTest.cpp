@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <objbase.h>
+#include <shlwapi.h>
 
 static void test_locale()
 {
@@ -18,8 +19,8 @@ static void test_locale()
 static void test_prefix_settings()
 {
     DWORD value = 0xdeadbeef, size = sizeof(value);
-    LONG lr = RegGetValueA(HKEY_CURRENT_USER, "Software\\Wine\\WineDbg", "ShowCrashDialog",
-                           RRF_RT_REG_DWORD, nullptr, &value, &size);
+    LONG lr = SHRegGetValueA(HKEY_CURRENT_USER, "Software\\Wine\\WineDbg", "ShowCrashDialog",
+                           SRRF_RT_REG_DWORD, nullptr, &value, &size);
     ok(lr == ERROR_SUCCESS && value == 0, "ShowCrashDialog: error %ld, value %#lx; a crash would hang the run\n",
        lr, static_cast<unsigned long>(value));
 
@@ -54,8 +55,8 @@ static void test_registered_control()
     // The server path must be this build's DLL, registered in this process's registry view.
     char server[MAX_PATH] = "";
     DWORD size = sizeof(server);
-    LONG lr = RegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{DA21C137-7D1C-46B7-96AB-2251998EC23C}\\InprocServer32",
-                           nullptr, RRF_RT_REG_SZ, nullptr, server, &size);
+    LONG lr = SHRegGetValueA(HKEY_CLASSES_ROOT, "CLSID\\{DA21C137-7D1C-46B7-96AB-2251998EC23C}\\InprocServer32",
+                           nullptr, SRRF_RT_REG_SZ, nullptr, server, &size);
     ok(lr == ERROR_SUCCESS, "InprocServer32: error %ld\n", lr);
     std::string expected = TestDllPath();
     ok(lstrcmpiA(server, expected.c_str()) == 0, "InprocServer32 is \"%s\", expected \"%s\"\n", server,
