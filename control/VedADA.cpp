@@ -10,6 +10,7 @@
 #include "control/Module.h"
 #include "control/RegistryHelper.h"
 #include "control/Shared.h"
+#include "control/SiteLock.h"
 #include "install/InstallLogic.h"
 #include "picker/FilePickerDlg.h"
 
@@ -112,6 +113,8 @@ STDMETHODIMP CVedADA::CInnerUnknown::QueryInterface(REFIID riid, void** ppv)
         result = static_cast<IProvideClassInfo2*>(self);
     else if (IsEqualIID(riid, IID_IObjectSafety))
         result = static_cast<IObjectSafety*>(self);
+    else if (kSiteLockBuilt && IsEqualIID(riid, IID_IObjectWithSite))
+        result = static_cast<IObjectWithSite*>(self);
     else
         return E_NOINTERFACE;
     result->AddRef();
@@ -338,6 +341,36 @@ STDMETHODIMP CVedADA::SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMa
 }
 
 // ---------------------------------------------------------------------------
+// IObjectWithSite, and the site lock every method checks first
+
+STDMETHODIMP CVedADA::SetSite(IUnknown* pUnkSite)
+{
+    m_pageSite.Set(pUnkSite);
+    return S_OK;
+}
+
+STDMETHODIMP CVedADA::GetSite(REFIID riid, void** ppvSite)
+{
+    return m_pageSite.Get(riid, ppvSite);
+}
+
+bool CVedADA::PageMayCall() noexcept
+{
+    if (!kSiteLockBuilt)
+        return true;
+    try
+    {
+        // Read for every call: the page may have navigated since the last one.
+        std::wstring url;
+        return SUCCEEDED(m_pageSite.ReadUrl(url)) && CSiteLock::ForBuild().AllowsUrl(url);
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Events
 
 void CVedADA::Fire_InstallCompleteEvent()
@@ -356,6 +389,8 @@ void CVedADA::Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 
 STDMETHODIMP CVedADA::CheckInstall()
 {
+    if (!PageMayCall())
+        return S_FALSE;
     return Guarded([&]() -> HRESULT {
         Fire_InstallCompleteEvent();
         return S_OK;
@@ -364,6 +399,8 @@ STDMETHODIMP CVedADA::CheckInstall()
 
 STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     return Guarded([&]() -> HRESULT {
         Fire_UpSelectComplete(strPath, strSize, strMode);
         return S_OK;
@@ -372,10 +409,17 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     // Nothing is reported to the page, whatever happens.
     try
     {
         std::string site = BstrToNarrow(strTemp);   // null or unconvertible: the default value
+        // A locked page may allow itself, never a stranger. The check reads the
+        // very bytes the registry gets, so a character that the conversion
+        // maps onto another cannot pass as an allowed name.
+        if (kSiteLockBuilt && !CSiteLock::ForBuild().AllowsPopUpSite(site))
+            return S_FALSE;
         const DWORD allow = 0;
         CRegistryHelper registry(HKEY_CURRENT_USER);
         registry.WriteDword("Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.c_str(), &allow);
@@ -388,6 +432,8 @@ STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 
 STDMETHODIMP CVedADA::ShowUpFileDlg()
 {
+    if (!PageMayCall())
+        return S_FALSE;
     // The picker reports through SelectComplete while it runs; its end code,
     // -1 included, changes nothing for the page.
     try

@@ -11,13 +11,15 @@
 
 #include "TavrineControl.h"
 #include "control/ConnectionPoint.h"
+#include "control/PageSite.h"
 
 struct CompanionTarget;
 
 class CVedADA final : public IConnectionPointContainer,
                 public IVedADA,
                 public IProvideClassInfo2,
-                public IObjectSafety
+                public IObjectSafety,
+                public IObjectWithSite   // answered only by a build locked to its sites
 {
 public:
     // Creates an object, optionally inside an aggregate, and queries it for riid.
@@ -63,6 +65,10 @@ public:
                                            DWORD* pdwEnabledOptions) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) override;
 
+    // IObjectWithSite
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
+
     // Operations for the other parts of the control.
     void Fire_InstallCompleteEvent();
     void Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode);
@@ -97,9 +103,13 @@ private:
     static CVedADA* FromInner(CInnerUnknown* inner);
 
     void ComputeDirectories();
+    // Entry check of every IVedADA method: false when this build serves only
+    // certain sites and the page's origin is not one of them, now.
+    bool PageMayCall() noexcept;
 
     CInnerUnknown m_inner;
     IUnknown* m_pOuter;       // the aggregate's unknown, or &m_inner
     LONG m_lRef = 1;
     CConnectionPoint m_eventsPoint;
+    CPageSite m_pageSite;
 };

@@ -75,6 +75,8 @@ HRESULT SetLinkResult(BSTR* pVal, bool wentAhead)
 
 STDMETHODIMP CVedADA::UpLoadInit()
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // The install dialog runs a message loop in which a page handler may
@@ -93,6 +95,8 @@ STDMETHODIMP CVedADA::UpLoadInit()
 
 STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         CJobText::AppendItem(m_strUpList, BstrToNarrow(strIdx));
@@ -110,6 +114,8 @@ STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
 
 STDMETHODIMP CVedADA::DownLoadInit()
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
@@ -126,6 +132,8 @@ STDMETHODIMP CVedADA::DownLoadInit()
 
 STDMETHODIMP CVedADA::DownLoadSpInit()
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
@@ -142,6 +150,8 @@ STDMETHODIMP CVedADA::DownLoadSpInit()
 
 STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Stays in force for the module's life; the mode comparison of
@@ -169,6 +179,8 @@ STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
 
 STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
@@ -191,6 +203,8 @@ STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
 
 STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
@@ -219,6 +233,8 @@ STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
 
 STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
 {
+    if (!PageMayCall())
+        return S_FALSE;
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
@@ -253,6 +269,8 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
     if (!pVal)
         return E_POINTER;
     *pVal = nullptr;
+    if (!PageMayCall())
+        return SetLinkResult(pVal, false);
     try
     {
         // Held across the install dialog's message loop, as in UpLoadInit.
