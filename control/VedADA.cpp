@@ -12,6 +12,7 @@
 #include "base/RegistryHelper.h"
 #include "base/Shared.h"
 #include "control/Enumerator.h"
+#include "control/SiteLock.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
 #include "transfer/DownloadMode.h"
@@ -90,6 +91,8 @@ STDMETHODIMP CVedADA::CInnerUnknown::QueryInterface(REFIID riid, void** ppv)
         result = static_cast<IProvideClassInfo2*>(self);
     else if (IsEqualIID(riid, IID_IObjectSafety))
         result = static_cast<IObjectSafety*>(self);
+    else if (kSiteLockBuilt && IsEqualIID(riid, IID_IObjectWithSite))
+        result = static_cast<IObjectWithSite*>(self);
     else
         return E_NOINTERFACE;
     result->AddRef();
@@ -321,6 +324,39 @@ void CVedADA::Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
     m_eventsPoint.Fire(2, args, 3);
 }
 
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// IObjectWithSite, and the site lock every method checks first
+
+STDMETHODIMP CVedADA::SetSite(IUnknown* pUnkSite)
+{
+    m_pageSite.Set(pUnkSite);
+    return S_OK;
+}
+
+STDMETHODIMP CVedADA::GetSite(REFIID riid, void** ppvSite)
+{
+    return m_pageSite.Get(riid, ppvSite);
+}
+
+bool CVedADA::PageMayCall() noexcept
+{
+    if (!kSiteLockBuilt)
+        return true;
+    try
+    {
+        // Read for every call: the page may have navigated since the last one.
+        std::wstring url;
+        return SUCCEEDED(m_pageSite.ReadUrl(url)) && CSiteLock::ForBuild().AllowsUrl(url);
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The 13 methods. Each is a thin entry: it reads its arguments, keeps the
 // control's own state and hands the work to a subsystem.
@@ -328,6 +364,10 @@ void CVedADA::Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 template <typename Body>
 HRESULT CVedADA::RunMethod(Body&& body)
 {
+    // A build locked to its sites declines, before anything is done, every
+    // call of a page that is not one of them.
+    if (!PageMayCall())
+        return S_FALSE;
     CIfacePtr<IUnknown> keepAlive(m_pOuter);
     return Guarded(body);
 }
@@ -367,26 +407,32 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
-    RunMethod([&]() -> HRESULT {
+    HRESULT hr = RunMethod([&]() -> HRESULT {
         std::string site = BstrToNarrow(strTemp);   // null or unconvertible: the default value
+        // A locked page may allow itself, never a stranger. The check reads the
+        // very bytes the registry gets, so a character that the conversion
+        // maps onto another cannot pass as an allowed name.
+        if (kSiteLockBuilt && !CSiteLock::ForBuild().AllowsPopUpSite(site))
+            return S_FALSE;
         const DWORD allow = 0;
         CRegistryHelper registry(HKEY_CURRENT_USER);
         registry.WriteDword("Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.c_str(), &allow);
         return S_OK;
     });
-    return S_OK;   // nothing is reported to the page, whatever happens
+    // Nothing else is reported to the page, whatever happens.
+    return hr == S_FALSE ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP CVedADA::ShowUpFileDlg()
 {
     // The picker reports through SelectComplete while it runs; its end code,
     // -1 included, changes nothing for the page.
-    RunMethod([&]() -> HRESULT {
+    HRESULT hr = RunMethod([&]() -> HRESULT {
         CFilePickerDlg picker([this](BSTR path, BSTR size, BSTR mode) { SelectComplete(path, size, mode); });
         picker.DoModal(GetActiveWindow());
         return S_OK;
     });
-    return S_OK;
+    return hr == S_FALSE ? S_FALSE : S_OK;
 }
 
 // Job texts. A new batch gives back the memory of the last one, however large
@@ -489,7 +535,7 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
     if (!pVal)
         return E_POINTER;
     *pVal = nullptr;
-    return RunMethod([&]() -> HRESULT {
+    HRESULT hr = RunMethod([&]() -> HRESULT {
         std::string userID = BstrToNarrow(strUserID);
         std::string userPW = BstrToNarrow(strUserPW);
         m_strWebLink = BstrToNarrow(strWebLink);
@@ -508,6 +554,10 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
         bool delivered = !EnsureInstalled() || HandOff(g_webLinkTarget, m_strWebLink, m_strDownListFile);
         return SetLinkResult(pVal, delivered);
     });
+    // A call declined before its body ran still answers "0", a string the page can read.
+    if (hr == S_FALSE && !*pVal)
+        return SetLinkResult(pVal, false);
+    return hr;
 }
 
 bool CVedADA::HandOff(const CompanionTarget& target, const std::string& text, const std::string& listFile)

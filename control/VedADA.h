@@ -13,13 +13,15 @@
 
 #include "TavrineControl.h"
 #include "control/ConnectionPoint.h"
+#include "control/PageSite.h"
 
 struct CompanionTarget;
 
 class CVedADA final : public IConnectionPointContainer,
                 public IVedADA,
                 public IProvideClassInfo2,
-                public IObjectSafety
+                public IObjectSafety,
+                public IObjectWithSite   // answered only by a build locked to its sites
 {
 public:
     // Creates an object, optionally inside an aggregate, and queries it for riid.
@@ -65,6 +67,10 @@ public:
                                            DWORD* pdwEnabledOptions) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask, DWORD dwEnabledOptions) override;
 
+    // IObjectWithSite, answered only by a build locked to its sites
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
+
 private:
     explicit CVedADA(IUnknown* pOuter);
     ~CVedADA();
@@ -92,6 +98,9 @@ private:
     static CVedADA* FromInner(CInnerUnknown* inner);
 
     void ComputeDirectories();
+    // Entry check of every IVedADA method: false when this build serves only
+    // certain sites and the page's origin is not one of them, now.
+    bool PageMayCall() noexcept;
 
     CInnerUnknown m_inner;
     IUnknown* m_pOuter;       // the aggregate's unknown, or &m_inner
@@ -107,4 +116,7 @@ private:
     std::string m_strTempDir;
     std::string m_strDownListFile;
     std::string m_strUpListFile;
+
+    // The page's site, asked for the page's URL on every call of a locked build.
+    CPageSite m_pageSite;
 };

@@ -2,7 +2,15 @@
 // an object tag and a script block, without the browser. One thread (an STA) runs
 // the JScript engine, the control, its events and whatever dialogs it shows.
 //
-//   PageHost.exe [--progid <ProgID>] <script> [<script>...] [-- <arguments for host.Arg>]
+//   PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]]
+//                <script> [<script>...] [-- <arguments for host.Arg>]
+//
+// --site-url gives the control a site (IObjectWithSite::SetSite, when the control
+// answers it) that tells the page's URL the ways a browser does: its service
+// provider hands out the browser object (SID_SWebBrowserApp, IWebBrowser2 with
+// get_LocationURL), and its container is the document (IHTMLDocument2 with
+// get_URL). --site-via keeps only one of the two ways, or neither (a site that
+// cannot tell its URL).
 //
 // Named items the script sees:
 //   control  the control, created by ProgID (default "Halvex.Tavrine") before any script runs.
@@ -12,6 +20,8 @@
 //            ArgCount, Arg(i)  the arguments after "--"
 //            Env(name)         an environment variable, "" when unset
 //            Host              "PageHost" (lets a page tell this host from a browser)
+//            Navigate(url)     the site reports url from now on, as after a navigation
+//            DropSite()        takes the site away from the control (SetSite(NULL))
 // Events: the control's event named E calls the script's global function control_E
 // with the event's arguments, if the script defines one; other events are dropped,
 // as in a browser page without a handler.
@@ -24,6 +34,10 @@
 #include <olectl.h>
 #include <objsafe.h>
 #include <activscp.h>
+#include <exdisp.h>
+#include <mshtml.h>
+#include <servprov.h>
+#include <shlguid.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -154,6 +168,8 @@ struct CPageState
     std::vector<std::wstring> scriptNames;   // by source context cookie
     std::vector<std::wstring> args;          // after "--"
     CIfacePtr<IActiveScript> script;
+    std::wstring siteUrl;                    // what the site reports as the page's URL
+    CIfacePtr<IObjectWithSite> siteOwner;    // the control, while it holds the site
     int errors = 0;
     bool trace = false;   // PAGEHOST_TRACE set: events are logged on stderr
 };
@@ -254,7 +270,7 @@ public:
     }
 
 private:
-    enum : DISPID { ID_ECHO = 1, ID_SLEEP, ID_QUIT, ID_ARGCOUNT, ID_ARG, ID_ENV, ID_HOST };
+    enum : DISPID { ID_ECHO = 1, ID_SLEEP, ID_QUIT, ID_ARGCOUNT, ID_ARG, ID_ENV, ID_HOST, ID_NAVIGATE, ID_DROPSITE };
     struct Method
     {
         const wchar_t* name;
@@ -262,7 +278,8 @@ private:
     };
     static constexpr Method kMethods[] = {
         {L"Echo", ID_ECHO}, {L"Sleep", ID_SLEEP},   {L"Quit", ID_QUIT}, {L"ArgCount", ID_ARGCOUNT},
-        {L"Arg", ID_ARG},   {L"Env", ID_ENV},       {L"Host", ID_HOST},
+        {L"Arg", ID_ARG},   {L"Env", ID_ENV},       {L"Host", ID_HOST},   {L"Navigate", ID_NAVIGATE},
+        {L"DropSite", ID_DROPSITE},
     };
 
     // Arguments arrive last-first in rgvarg.
@@ -361,6 +378,16 @@ private:
         case ID_HOST:
             RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 0);
             return ReturnText(result, L"PageHost");
+        case ID_NAVIGATE:
+            RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 1);
+            m_state.siteUrl = VariantText(Arg(params, 0));
+            return S_OK;
+        case ID_DROPSITE:
+            RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 0);
+            if (m_state.siteOwner)
+                m_state.siteOwner->SetSite(nullptr);
+            m_state.siteOwner.Reset();
+            return S_OK;
         }
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -369,6 +396,326 @@ private:
 };
 
 constexpr CHostObject::Method CHostObject::kMethods[];
+
+// ---------------------------------------------------------------------------
+// The control's site, as a browser offers it. Only what a control may ask for
+// to learn the page's URL is answered; the rest of these large interfaces
+// answers E_NOTIMPL.
+
+#define STUB(name, params) \
+    STDMETHODIMP name params override { return E_NOTIMPL; }
+
+// IDispatch of an object that script never reaches through this host.
+#define NO_DISPATCH                                                                       \
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override                                  \
+    {                                                                                    \
+        if (!count)                                                                      \
+            return E_POINTER;                                                            \
+        *count = 0;                                                                      \
+        return S_OK;                                                                     \
+    }                                                                                    \
+    STUB(GetTypeInfo, (UINT, LCID, ITypeInfo**))                                         \
+    STUB(GetIDsOfNames, (REFIID, LPOLESTR*, UINT, LCID, DISPID*))                        \
+    STUB(Invoke, (DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*))
+
+enum class SiteVia { Both, Browser, Document, None };
+
+HRESULT ReturnUrl(const std::wstring& url, BSTR* out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = SysAllocStringLen(url.data(), static_cast<UINT>(url.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// The browser object a site hands out for SID_SWebBrowserApp.
+class CBrowser : public CRefObject<IWebBrowser2>
+{
+public:
+    explicit CBrowser(CPageState& state) : m_state(state) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IWebBrowser) &&
+            !IsEqualIID(riid, IID_IWebBrowserApp) && !IsEqualIID(riid, IID_IWebBrowser2))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IWebBrowser2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    NO_DISPATCH
+    STDMETHODIMP get_LocationURL(BSTR* url) override { return ReturnUrl(m_state.siteUrl, url); }
+    STUB(GoBack, ())
+    STUB(GoForward, ())
+    STUB(GoHome, ())
+    STUB(GoSearch, ())
+    STUB(Navigate, (BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*))
+    STUB(Refresh, ())
+    STUB(Refresh2, (VARIANT*))
+    STUB(Stop, ())
+    STUB(get_Application, (IDispatch**))
+    STUB(get_Parent, (IDispatch**))
+    STUB(get_Container, (IDispatch**))
+    STUB(get_Document, (IDispatch**))
+    STUB(get_TopLevelContainer, (VARIANT_BOOL*))
+    STUB(get_Type, (BSTR*))
+    STUB(get_Left, (LONG*))
+    STUB(put_Left, (LONG))
+    STUB(get_Top, (LONG*))
+    STUB(put_Top, (LONG))
+    STUB(get_Width, (LONG*))
+    STUB(put_Width, (LONG))
+    STUB(get_Height, (LONG*))
+    STUB(put_Height, (LONG))
+    STUB(get_LocationName, (BSTR*))
+    STUB(get_Busy, (VARIANT_BOOL*))
+    STUB(Quit, ())
+    STUB(ClientToWindow, (int*, int*))
+    STUB(PutProperty, (BSTR, VARIANT))
+    STUB(GetProperty, (BSTR, VARIANT*))
+    STUB(get_Name, (BSTR*))
+    STUB(get_HWND, (SHANDLE_PTR*))
+    STUB(get_FullName, (BSTR*))
+    STUB(get_Path, (BSTR*))
+    STUB(get_Visible, (VARIANT_BOOL*))
+    STUB(put_Visible, (VARIANT_BOOL))
+    STUB(get_StatusBar, (VARIANT_BOOL*))
+    STUB(put_StatusBar, (VARIANT_BOOL))
+    STUB(get_StatusText, (BSTR*))
+    STUB(put_StatusText, (BSTR))
+    STUB(get_ToolBar, (int*))
+    STUB(put_ToolBar, (int))
+    STUB(get_MenuBar, (VARIANT_BOOL*))
+    STUB(put_MenuBar, (VARIANT_BOOL))
+    STUB(get_FullScreen, (VARIANT_BOOL*))
+    STUB(put_FullScreen, (VARIANT_BOOL))
+    STUB(Navigate2, (VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*))
+    STUB(QueryStatusWB, (OLECMDID, OLECMDF*))
+    STUB(ExecWB, (OLECMDID, OLECMDEXECOPT, VARIANT*, VARIANT*))
+    STUB(ShowBrowserBar, (VARIANT*, VARIANT*, VARIANT*))
+    STUB(get_ReadyState, (READYSTATE*))
+    STUB(get_Offline, (VARIANT_BOOL*))
+    STUB(put_Offline, (VARIANT_BOOL))
+    STUB(get_Silent, (VARIANT_BOOL*))
+    STUB(put_Silent, (VARIANT_BOOL))
+    STUB(get_RegisterAsBrowser, (VARIANT_BOOL*))
+    STUB(put_RegisterAsBrowser, (VARIANT_BOOL))
+    STUB(get_RegisterAsDropTarget, (VARIANT_BOOL*))
+    STUB(put_RegisterAsDropTarget, (VARIANT_BOOL))
+    STUB(get_TheaterMode, (VARIANT_BOOL*))
+    STUB(put_TheaterMode, (VARIANT_BOOL))
+    STUB(get_AddressBar, (VARIANT_BOOL*))
+    STUB(put_AddressBar, (VARIANT_BOOL))
+    STUB(get_Resizable, (VARIANT_BOOL*))
+    STUB(put_Resizable, (VARIANT_BOOL))
+private:
+    CPageState& m_state;
+};
+
+// The page's document, which is also the container of the control's site.
+class CDocument : public CRefObject<IHTMLDocument2>, public IOleContainer
+{
+public:
+    explicit CDocument(CPageState& state) : m_state(state) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IHTMLDocument) ||
+            IsEqualIID(riid, IID_IHTMLDocument2))
+            *ppv = static_cast<IHTMLDocument2*>(this);
+        else if (IsEqualIID(riid, IID_IParseDisplayName) || IsEqualIID(riid, IID_IOleContainer))
+            *ppv = static_cast<IOleContainer*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CRefObject::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CRefObject::Release(); }
+    NO_DISPATCH
+    STDMETHODIMP get_URL(BSTR* url) override { return ReturnUrl(m_state.siteUrl, url); }
+    // IOleContainer
+    STUB(ParseDisplayName, (IBindCtx*, LPOLESTR, ULONG*, IMoniker**))
+    STUB(EnumObjects, (DWORD, IEnumUnknown**))
+    STUB(LockContainer, (BOOL))
+    STUB(get_Script, (IDispatch**))
+    STUB(get_all, (IHTMLElementCollection**))
+    STUB(get_body, (IHTMLElement**))
+    STUB(get_activeElement, (IHTMLElement**))
+    STUB(get_images, (IHTMLElementCollection**))
+    STUB(get_applets, (IHTMLElementCollection**))
+    STUB(get_links, (IHTMLElementCollection**))
+    STUB(get_forms, (IHTMLElementCollection**))
+    STUB(get_anchors, (IHTMLElementCollection**))
+    STUB(put_title, (BSTR))
+    STUB(get_title, (BSTR*))
+    STUB(get_scripts, (IHTMLElementCollection**))
+    STUB(put_designMode, (BSTR))
+    STUB(get_designMode, (BSTR*))
+    STUB(get_selection, (IHTMLSelectionObject**))
+    STUB(get_readyState, (BSTR*))
+    STUB(get_frames, (IHTMLFramesCollection2**))
+    STUB(get_embeds, (IHTMLElementCollection**))
+    STUB(get_plugins, (IHTMLElementCollection**))
+    STUB(put_alinkColor, (VARIANT))
+    STUB(get_alinkColor, (VARIANT*))
+    STUB(put_bgColor, (VARIANT))
+    STUB(get_bgColor, (VARIANT*))
+    STUB(put_fgColor, (VARIANT))
+    STUB(get_fgColor, (VARIANT*))
+    STUB(put_linkColor, (VARIANT))
+    STUB(get_linkColor, (VARIANT*))
+    STUB(put_vlinkColor, (VARIANT))
+    STUB(get_vlinkColor, (VARIANT*))
+    STUB(get_referrer, (BSTR*))
+    STUB(get_location, (IHTMLLocation**))
+    STUB(get_lastModified, (BSTR*))
+    STUB(put_URL, (BSTR))
+    STUB(put_domain, (BSTR))
+    STUB(get_domain, (BSTR*))
+    STUB(put_cookie, (BSTR))
+    STUB(get_cookie, (BSTR*))
+    STUB(put_expando, (VARIANT_BOOL))
+    STUB(get_expando, (VARIANT_BOOL*))
+    STUB(put_charset, (BSTR))
+    STUB(get_charset, (BSTR*))
+    STUB(put_defaultCharset, (BSTR))
+    STUB(get_defaultCharset, (BSTR*))
+    STUB(get_mimeType, (BSTR*))
+    STUB(get_fileSize, (BSTR*))
+    STUB(get_fileCreatedDate, (BSTR*))
+    STUB(get_fileModifiedDate, (BSTR*))
+    STUB(get_fileUpdatedDate, (BSTR*))
+    STUB(get_security, (BSTR*))
+    STUB(get_protocol, (BSTR*))
+    STUB(get_nameProp, (BSTR*))
+    STUB(write, (SAFEARRAY*))
+    STUB(writeln, (SAFEARRAY*))
+    STUB(open, (BSTR, VARIANT, VARIANT, VARIANT, IDispatch**))
+    STUB(close, ())
+    STUB(clear, ())
+    STUB(queryCommandSupported, (BSTR, VARIANT_BOOL*))
+    STUB(queryCommandEnabled, (BSTR, VARIANT_BOOL*))
+    STUB(queryCommandState, (BSTR, VARIANT_BOOL*))
+    STUB(queryCommandIndeterm, (BSTR, VARIANT_BOOL*))
+    STUB(queryCommandText, (BSTR, BSTR*))
+    STUB(queryCommandValue, (BSTR, VARIANT*))
+    STUB(execCommand, (BSTR, VARIANT_BOOL, VARIANT, VARIANT_BOOL*))
+    STUB(execCommandShowHelp, (BSTR, VARIANT_BOOL*))
+    STUB(createElement, (BSTR, IHTMLElement**))
+    STUB(put_onhelp, (VARIANT))
+    STUB(get_onhelp, (VARIANT*))
+    STUB(put_onclick, (VARIANT))
+    STUB(get_onclick, (VARIANT*))
+    STUB(put_ondblclick, (VARIANT))
+    STUB(get_ondblclick, (VARIANT*))
+    STUB(put_onkeyup, (VARIANT))
+    STUB(get_onkeyup, (VARIANT*))
+    STUB(put_onkeydown, (VARIANT))
+    STUB(get_onkeydown, (VARIANT*))
+    STUB(put_onkeypress, (VARIANT))
+    STUB(get_onkeypress, (VARIANT*))
+    STUB(put_onmouseup, (VARIANT))
+    STUB(get_onmouseup, (VARIANT*))
+    STUB(put_onmousedown, (VARIANT))
+    STUB(get_onmousedown, (VARIANT*))
+    STUB(put_onmousemove, (VARIANT))
+    STUB(get_onmousemove, (VARIANT*))
+    STUB(put_onmouseout, (VARIANT))
+    STUB(get_onmouseout, (VARIANT*))
+    STUB(put_onmouseover, (VARIANT))
+    STUB(get_onmouseover, (VARIANT*))
+    STUB(put_onreadystatechange, (VARIANT))
+    STUB(get_onreadystatechange, (VARIANT*))
+    STUB(put_onafterupdate, (VARIANT))
+    STUB(get_onafterupdate, (VARIANT*))
+    STUB(put_onrowexit, (VARIANT))
+    STUB(get_onrowexit, (VARIANT*))
+    STUB(put_onrowenter, (VARIANT))
+    STUB(get_onrowenter, (VARIANT*))
+    STUB(put_ondragstart, (VARIANT))
+    STUB(get_ondragstart, (VARIANT*))
+    STUB(put_onselectstart, (VARIANT))
+    STUB(get_onselectstart, (VARIANT*))
+    STUB(elementFromPoint, (LONG, LONG, IHTMLElement**))
+    STUB(get_parentWindow, (IHTMLWindow2**))
+    STUB(get_styleSheets, (IHTMLStyleSheetsCollection**))
+    STUB(put_onbeforeupdate, (VARIANT))
+    STUB(get_onbeforeupdate, (VARIANT*))
+    STUB(put_onerrorupdate, (VARIANT))
+    STUB(get_onerrorupdate, (VARIANT*))
+    STUB(toString, (BSTR*))
+    STUB(createStyleSheet, (BSTR, LONG, IHTMLStyleSheet**))
+private:
+    CPageState& m_state;
+};
+
+class CClientSite : public CRefObject<IOleClientSite>, public IServiceProvider
+{
+public:
+    CClientSite(CPageState& state, SiteVia via) : m_state(state), m_via(via) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite))
+            *ppv = static_cast<IOleClientSite*>(this);
+        else if (IsEqualIID(riid, IID_IServiceProvider))
+            *ppv = static_cast<IServiceProvider*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CRefObject::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CRefObject::Release(); }
+
+    // IServiceProvider
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualGUID(service, SID_SWebBrowserApp) || (m_via != SiteVia::Both && m_via != SiteVia::Browser))
+            return E_NOINTERFACE;
+        CIfacePtr<IWebBrowser2> browser;
+        browser.Attach(new CBrowser(m_state));
+        return browser->QueryInterface(riid, ppv);
+    }
+
+    // IOleClientSite
+    STDMETHODIMP GetContainer(IOleContainer** container) override
+    {
+        if (!container)
+            return E_POINTER;
+        *container = nullptr;
+        if (m_via != SiteVia::Both && m_via != SiteVia::Document)
+            return E_NOINTERFACE;
+        CIfacePtr<IHTMLDocument2> document;
+        document.Attach(new CDocument(m_state));
+        return document->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(container));
+    }
+    STUB(SaveObject, ())
+    STUB(GetMoniker, (DWORD, DWORD, IMoniker**))
+    STUB(ShowObject, ())
+    STUB(OnShowWindow, (BOOL))
+    STUB(RequestNewObjectLayout, ())
+
+private:
+    CPageState& m_state;
+    SiteVia m_via;
+};
+
+#undef NO_DISPATCH
+#undef STUB
 
 // ---------------------------------------------------------------------------
 // Script errors, wherever they are raised: line numbers are 1-based in the report.
@@ -628,7 +975,20 @@ struct CConnection
     }
 };
 
-int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std::wstring>& files)
+// Takes the site back from the control when the page ends, as a browser does.
+struct CSiteRelease
+{
+    CPageState& state;
+    ~CSiteRelease()
+    {
+        if (state.siteOwner)
+            state.siteOwner->SetSite(nullptr);
+        state.siteOwner.Reset();
+    }
+};
+
+int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std::wstring>& files, bool offerSite,
+            SiteVia via)
 {
     std::vector<std::wstring> texts;
     for (const std::wstring& file : files)
@@ -668,6 +1028,30 @@ int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std
     {
         Report(L"PageHost: the control is not safe for scripting (%ls)", HrText(hr).c_str());
         return 3;
+    }
+
+    // The site, before any script runs. A control that takes no site goes
+    // without, as it would in a browser.
+    CSiteRelease siteRelease{state};
+    if (offerSite)
+    {
+        CIfacePtr<IObjectWithSite> withSite;
+        if (SUCCEEDED(control->QueryInterface(IID_IObjectWithSite, withSite.PutVoid())))
+        {
+            CIfacePtr<IOleClientSite> site;
+            site.Attach(new CClientSite(state, via));
+            hr = withSite->SetSite(site.Get());
+            if (FAILED(hr))
+            {
+                Report(L"PageHost: the control refused its site (%ls)", HrText(hr).c_str());
+                return 3;
+            }
+            state.siteOwner = withSite;
+        }
+        else if (state.trace)
+        {
+            Report(L"PageHost: the control takes no site");
+        }
     }
 
     // Connect the page's sink to the default source, as a browser does.
@@ -764,7 +1148,8 @@ int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std
 
 int Usage()
 {
-    Report(L"usage: PageHost.exe [--progid <ProgID>] <script> [<script>...] [-- <arguments>]");
+    Report(L"usage: PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]]"
+           L" <script> [<script>...] [-- <arguments>]");
     return 2;
 }
 }   // namespace
@@ -777,6 +1162,8 @@ int wmain(int argc, wchar_t** argv)
         state.trace = GetEnvironmentVariableW(L"PAGEHOST_TRACE", nullptr, 0) > 0;
         std::wstring progId = L"Halvex.Tavrine";
         std::vector<std::wstring> files;
+        bool offerSite = false;
+        SiteVia via = SiteVia::Both;
         for (int i = 1; i < argc; i++)
         {
             std::wstring arg = argv[i];
@@ -787,6 +1174,25 @@ int wmain(int argc, wchar_t** argv)
             }
             if (arg == L"--progid" && i + 1 < argc)
                 progId = argv[++i];
+            else if (arg == L"--site-url" && i + 1 < argc)
+            {
+                offerSite = true;
+                state.siteUrl = argv[++i];
+            }
+            else if (arg == L"--site-via" && i + 1 < argc)
+            {
+                std::wstring name = argv[++i];
+                if (name == L"both")
+                    via = SiteVia::Both;
+                else if (name == L"browser")
+                    via = SiteVia::Browser;
+                else if (name == L"document")
+                    via = SiteVia::Document;
+                else if (name == L"none")
+                    via = SiteVia::None;
+                else
+                    return Usage();
+            }
             else if (arg.compare(0, 2, L"--") == 0)
                 return Usage();
             else
@@ -802,7 +1208,7 @@ int wmain(int argc, wchar_t** argv)
             Report(L"PageHost: CoInitializeEx failed (%ls)", HrText(hr).c_str());
             return 3;
         }
-        int code = RunPage(state, progId, files);
+        int code = RunPage(state, progId, files, offerSite, via);
         CoUninitialize();
         return code;
     }
