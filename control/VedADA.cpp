@@ -324,9 +324,6 @@ void CVedADA::Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
     m_eventsPoint.Fire(2, args, 3);
 }
 
-    return S_OK;
-}
-
 // ---------------------------------------------------------------------------
 // IObjectWithSite, and the site lock every method checks first
 
