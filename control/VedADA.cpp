@@ -76,9 +76,11 @@ void CVedADA::ComputeDirectories()
     SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE);
     m_strInstallDir = InstallDirFromProgramFiles(folder);   // the install check's own rule
 
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof(temp), temp);
-    m_strTempDir = temp;
+    // Without a usable temporary folder there are no list files: the
+    // hand-off declines rather than writing into the host's current folder.
+    m_strTempDir = UsableTempDir();
+    if (m_strTempDir.empty())
+        return;
     m_strDownListFile = m_strTempDir + "Tavrine_Download_List";
     m_strUpListFile = m_strTempDir + "Tavrine_Upload_List";
 }

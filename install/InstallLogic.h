@@ -26,6 +26,15 @@ std::string UpdateUrl(const char* urlPath);
 // "C:\Program Files", and forward slashes become backslashes.
 std::string InstallDirFromProgramFiles(const char* programFiles);
 
+// The user's temporary folder as GetTempPathA gives it, with its trailing
+// backslash; "" when the call fails, its answer does not fit a path buffer,
+// or the folder does not exist. Files of the control are written there and
+// must never land in whatever the host's current folder happens to be.
+std::string UsableTempDir();
+
+// Whether the path names an existing folder ("" does not).
+bool IsExistingFolder(const std::string& path);
+
 // Only this many leading bytes of a version file take part in the comparison.
 constexpr size_t kVersionTextBytes = 100;
 

@@ -3,16 +3,17 @@
 // launchers. Everything runs on the page's thread.
 #include "control/VedADA.h"
 
-#include <clocale>
 #include <cstdint>
 #include <new>
 #include <shellapi.h>
 
 #include "control/Module.h"
 #include "control/Shared.h"
+#include "install/InstallLogic.h"
 #include "transfer/CompanionCommandLine.h"
 #include "transfer/CompanionTarget.h"
 #include "transfer/DownloadMode.h"
+#include "transfer/ExplorerLaunch.h"
 #include "transfer/JobRecord.h"
 #include "transfer/JobText.h"
 #include "transfer/ListFile.h"
@@ -144,9 +145,6 @@ STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
 {
     try
     {
-        // Stays in force for the module's life; the mode comparison of
-        // DownLoadEnd is made under it.
-        setlocale(LC_ALL, "Korean");
         // The path goes to the companion in the system code page, the
         // identifier in the thread's, as the companion programs expect.
         std::string path = BstrToNarrow(strPath, CP_ACP);
@@ -235,7 +233,7 @@ STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
             return S_FALSE;
         std::string program = m_strInstallDir + kExplorerProgram;
         std::string parameters = CCompanionCommandLine::Format(kExplorerFormat, {&g_strUserID, &g_strUserPW});
-        ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+        ExplorerLaunch::Start(kExplorerClass, program, parameters);
         return S_OK;
     }
     catch (const std::bad_alloc&)
@@ -293,6 +291,10 @@ bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
     if (text.empty())
         return true;
     const std::string& listFile = this->*target.listFile;
+    // The temporary folder was missing or unusable when the control was
+    // made, or has gone since: no list file can be written.
+    if (listFile.empty() || !IsExistingFolder(m_strTempDir))
+        return false;
 
     HWND window = FindWindowA(target.windowClass, nullptr);
     if (!window)
@@ -308,10 +310,10 @@ bool CVedADA::HandOffToCompanion(const CompanionTarget& target)
             CCompanionCommandLine::Format(target.parameterFormat, {&g_strUserID, &g_strUserPW, &encodedList});
 
         // A fresh program starts reading at the top of its list: old records
-        // must not be handed over again. A file that cannot be deleted is left;
-        // the new record still goes to its end.
-        if (CListFile::Exists(listFile))
-            DeleteFileA(listFile.c_str());
+        // must not be handed over again. If they cannot be removed, the
+        // program is not started at all.
+        if (!CListFile::Clear(listFile))
+            return false;
         // A program that could not be started at all (missing, not runnable)
         // will never show its window: waiting out the start bound would only
         // freeze the page.
