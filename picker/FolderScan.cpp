@@ -167,12 +167,15 @@ bool CFolderScan::MayEnter(const FolderEntry& sub)
     // A plain folder below plain folders cannot be one of its own ancestors;
     // only a link, or anything below one, can lead back up. Reading a
     // folder's identity costs as much as listing it, so only those are read.
-    // A folder that cannot be identified is entered: the path field bounds
-    // how deep such a walk can go.
+    // A folder below a link that cannot be identified might lead round a
+    // cycle: it is entered only while its path fits a path field, which
+    // bounds how deep such a walk can go.
     if (!(sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && m_nLinkLevels == 0)
         return true;
     FolderId id;
-    return !IdentifyFolder(sub.path, id) || !IsOnWalkPath(id);
+    if (!IdentifyFolder(sub.path, id))
+        return sub.path.size() <= PickerPath::kMaxPathBytes;
+    return !IsOnWalkPath(id);
 }
 
 void CFolderScan::Enter(const std::string& folder, bool throughLink, std::vector<FolderListing>& listings)

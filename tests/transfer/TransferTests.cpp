@@ -1,7 +1,8 @@
 // The transfer methods through the real control object, with the reference
 // companion programs installed where the control looks for them: job texts as
 // they arrive in the list files, starting and feeding the companions, the
-// download modes, the fallback message, the bounded wait, the command-line
+// download modes, the fallback message, the bounded wait, stale list files,
+// an unusable temporary folder, the host's runtime locale, the command-line
 // guard and the launchers.
 #include <windows.h>
 
