@@ -1,6 +1,7 @@
 // The install check's decisions without windows: the package table, the
-// install directory rule, the version-text comparison, the result-file digit
-// and the progress line. Safe on any thread.
+// install and temporary directory rules (shared with the control), the
+// version-text comparison, the result-file digit and the progress line. Safe
+// on any thread.
 #pragma once
 
 #include <windows.h>
