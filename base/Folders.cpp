@@ -25,6 +25,19 @@ std::string InstallFolder()
 std::string TempFolder()
 {
     char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    return temp;
+    DWORD length = GetTempPathA(sizeof(temp), temp);
+    // 0 is a failure; a length that reaches the buffer size is the room the
+    // answer would need, and the buffer holds nothing usable.
+    if (length == 0 || length >= sizeof(temp))
+        return std::string();
+    std::string folder(temp, length);
+    return IsExistingFolder(folder) ? folder : std::string();
+}
+
+bool IsExistingFolder(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

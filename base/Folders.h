@@ -12,6 +12,11 @@ std::string InstallDirFromProgramFiles(const char* programFiles);
 // The install folder of this system, by the rule above, with a trailing backslash.
 std::string InstallFolder();
 
-// The user's temp folder as the platform gives it (with a trailing backslash),
-// or "" when it cannot be had.
+// The user's temp folder as GetTempPathA gives it, with its trailing backslash;
+// "" when the call fails, its answer does not fit a path buffer, or the folder
+// does not exist. Files of the control are written there and must never land
+// in whatever the host's current folder happens to be.
 std::string TempFolder();
+
+// Whether the path names an existing folder ("" does not).
+bool IsExistingFolder(const std::string& path);

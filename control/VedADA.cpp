@@ -4,7 +4,6 @@
 // (single-threaded apartment).
 #include "control/VedADA.h"
 
-#include <clocale>
 #include <new>
 
 #include "base/Folders.h"
@@ -57,7 +56,11 @@ CVedADA::~CVedADA()
 void CVedADA::ComputeDirectories()
 {
     m_strInstallDir = InstallFolder();   // the install check's own rule
+    // Without a usable temporary folder there are no list files: the
+    // hand-off declines rather than writing into the host's current folder.
     m_strTempDir = TempFolder();
+    if (m_strTempDir.empty())
+        return;
     m_strDownListFile = m_strTempDir + "Tavrine_Download_List";
     m_strUpListFile = m_strTempDir + "Tavrine_Upload_List";
 }
@@ -474,9 +477,6 @@ STDMETHODIMP CVedADA::DownLoadSpInit()
 STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
 {
     return RunMethod([&]() -> HRESULT {
-        // Stays in force for the module's life; the mode comparison of
-        // DownLoadEnd is made under it.
-        setlocale(LC_ALL, "Korean");
         // The path goes to the companion in the system code page, the
         // identifier in the thread's, as the companion programs expect.
         std::string path = BstrToNarrow(strPath, CP_ACP);

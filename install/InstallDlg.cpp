@@ -65,6 +65,14 @@ BOOL CInstallDlg::OnInitDialog()
     m_hProgress = GetDlgItem(m_hWnd, IDC_INSTALL_PROGRESS);
     SetWindowTextA(m_hWnd, kTextInstallCaption);
     ComputePaths();
+    // Nowhere to put the version file and the setup program: the install
+    // fails as a failed download does, before anything is fetched.
+    if (m_strTempDir.empty())
+    {
+        ShowNotice(kTextDownloadFailed);
+        EndWith(2);
+        return TRUE;
+    }
 
     // A failed fetch does not stop the check: an earlier server copy still counts.
     if (FAILED(Download(DownloadKind::VersionFile)))
@@ -195,10 +203,17 @@ void CInstallDlg::OnSetupDownloaded()
     }
     m_bDownloadSettled = true;
     DropTransfer();
+    // A program that could not be started (missing, not runnable, blocked,
+    // elevation declined) never writes its result: waiting for it would keep
+    // the user before a dialog nobody can close. 32 and below are failures.
+    HINSTANCE started = ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(started) <= 32)
+    {
+        FailDownload();
+        return;
+    }
     // The bar keeps its last position; only the text changes.
     SetStatusText(kTextInstalling);
-    // Whether the setup program starts shows only in its result file.
-    ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     m_dwPollStart = GetTickCount();
     SetTimer(m_hWnd, IDT_POLL_RESULT, 1000, nullptr);
 }

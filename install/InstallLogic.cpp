@@ -1,4 +1,5 @@
-// The install check's pure decisions. Called on the dialog's thread (and the
+// The install check's decisions: pure ones, and the temporary folder as the
+// system reports it. Called on the dialog's and the page's thread (and the
 // progress line on whichever thread formats it).
 #include "install/InstallLogic.h"
 

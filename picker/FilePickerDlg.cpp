@@ -3,6 +3,7 @@
 // ShowUpFileDlg; a press of the add button reports synchronously.
 #include "picker/FilePickerDlg.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -306,6 +307,12 @@ void CFilePickerDlg::ListFolder()
 
     FolderListing listing;
     ListFolderEntries(m_strWebPath, m_uCodePage, listing);
+    // A row keeps its path in a fixed field: an entry whose path does not fit
+    // stays out of the list rather than being cut short (the scan below a
+    // chosen folder still reports it).
+    auto tooLong = [](const FolderEntry& entry) { return entry.path.size() > PickerPath::kMaxPathBytes; };
+    for (std::vector<FolderEntry>* entries : {&listing.folders, &listing.files})
+        entries->erase(std::remove_if(entries->begin(), entries->end(), tooLong), entries->end());
     for (const FolderEntry& entry : listing.folders)
         AppendRow(entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "", kKindFolder, entry.path, "-1");
     for (const FolderEntry& entry : listing.files)

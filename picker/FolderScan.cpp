@@ -8,13 +8,99 @@
 #include "base/Shared.h"
 #include "picker/PickerPath.h"
 
+namespace
+{
+// The listing's filters: "." and "..", hidden entries and system files stay out
+// (system folders are listed).
+void AddEntry(FolderListing& listing, const std::string& parent, std::string name, DWORD attributes,
+              DWORD sizeHigh, DWORD sizeLow)
+{
+    if (name == "." || name == "..")
+        return;
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
+        return;
+    FolderEntry entry;
+    entry.path.reserve(parent.size() + 1 + name.size());
+    entry.path = parent;
+    entry.path += '\\';
+    entry.path += name;
+    entry.name = std::move(name);
+    entry.size = (static_cast<ULONGLONG>(sizeHigh) << 32) | sizeLow;
+    entry.attributes = attributes;
+    (isFolder ? listing.folders : listing.files).push_back(std::move(entry));
+}
+
+// The code page the narrow file functions convert names with.
+UINT FileApiCodePage()
+{
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+}
+
+std::string WideToFileName(const wchar_t* name)
+{
+    UINT codePage = FileApiCodePage();
+    int needed = WideCharToMultiByte(codePage, 0, name, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 1)
+        return std::string();
+    std::string result(static_cast<size_t>(needed), '\0');
+    if (WideCharToMultiByte(codePage, 0, name, -1, &result[0], needed, nullptr, nullptr) <= 0)
+        return std::string();
+    result.resize(static_cast<size_t>(needed) - 1);
+    return result;
+}
+
+// Paths too long for the narrow file functions, in the form the wide ones
+// take at any length. Only absolute paths have one: "" otherwise.
+std::wstring ExtendedPath(const std::string& path)
+{
+    std::wstring wide;
+    int needed = MultiByteToWideChar(FileApiCodePage(), 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    if (needed <= 0)
+        return std::wstring();
+    wide.resize(static_cast<size_t>(needed));
+    MultiByteToWideChar(FileApiCodePage(), 0, path.data(), static_cast<int>(path.size()), &wide[0], needed);
+    if (wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\')
+        return L"\\\\?\\" + wide;
+    if (wide.size() > 2 && wide[0] == L'\\' && wide[1] == L'\\')
+        return L"\\\\?\\UNC\\" + wide.substr(2);
+    return std::wstring();
+}
+
+// A folder whose search pattern does not fit a path field is below a chosen
+// folder: the walk formed its path from a normalised listing, so it is
+// already absolute and needs no resolving.
+bool ListLongFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
+{
+    std::string parent = folder;
+    if (PickerPath::EndsWithBackslash(parent, codePage))
+        parent.pop_back();
+    std::wstring pattern = ExtendedPath(parent);
+    if (pattern.empty())
+        return false;
+    pattern += L"\\*";
+    WIN32_FIND_DATAW data;
+    CScopedFind find(FindFirstFileW(pattern.c_str(), &data));
+    if (!find)
+        return false;
+    do
+    {
+        AddEntry(listing, parent, WideToFileName(data.cFileName), data.dwFileAttributes, data.nFileSizeHigh,
+                 data.nFileSizeLow);
+    } while (FindNextFileW(find.Get(), &data));
+    return true;
+}
+}
+
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
 {
     listing.folders.clear();
     listing.files.clear();
     std::string pattern = PickerPath::SearchPattern(folder, codePage);
     if (pattern.size() > PickerPath::kMaxPathBytes)
-        return false;
+        return ListLongFolderEntries(folder, codePage, listing);
     std::string parent;
     if (!PickerPath::PatternFolder(pattern, codePage, parent))
         return false;
@@ -25,24 +111,7 @@ bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& 
         return false;
     do
     {
-        if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0)
-            continue;
-        const DWORD attributes = data.dwFileAttributes;
-        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
-            continue;
-        FolderEntry entry;
-        entry.name = data.cFileName;
-        entry.path.reserve(parent.size() + 1 + entry.name.size());
-        entry.path = parent;
-        entry.path += '\\';
-        entry.path += entry.name;
-        // A shortened path would name some other file: leave the entry out.
-        if (entry.path.size() > PickerPath::kMaxPathBytes)
-            continue;
-        entry.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        entry.attributes = attributes;
-        (isFolder ? listing.folders : listing.files).push_back(std::move(entry));
+        AddEntry(listing, parent, data.cFileName, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
     } while (FindNextFileA(find.Get(), &data));
     return true;
 }
@@ -61,8 +130,13 @@ CFolderScan::CFolderScan(ReportFn report, UINT codePage) : m_report(std::move(re
 bool CFolderScan::IdentifyFolder(const std::string& folder, FolderId& id)
 {
     // Zero access and backup semantics: a folder handle that only reads attributes.
-    CScopedFile file(CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    CScopedFile file;
+    if (folder.size() <= PickerPath::kMaxPathBytes)
+        file.Reset(CreateFileA(folder.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    else
+        file.Reset(CreateFileW(ExtendedPath(folder).c_str(), 0, share, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -93,36 +167,58 @@ bool CFolderScan::MayEnter(const FolderEntry& sub)
     // A plain folder below plain folders cannot be one of its own ancestors;
     // only a link, or anything below one, can lead back up. Reading a
     // folder's identity costs as much as listing it, so only those are read.
-    // A folder that cannot be identified is entered: the path field bounds
-    // how deep such a walk can go.
+    // A folder below a link that cannot be identified might lead round a
+    // cycle: it is entered only while its path fits a path field, which
+    // bounds how deep such a walk can go.
     if (!(sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && m_nLinkLevels == 0)
         return true;
     FolderId id;
-    return !IdentifyFolder(sub.path, id) || !IsOnWalkPath(id);
+    if (!IdentifyFolder(sub.path, id))
+        return sub.path.size() <= PickerPath::kMaxPathBytes;
+    return !IsOnWalkPath(id);
+}
+
+void CFolderScan::Enter(const std::string& folder, bool throughLink, std::vector<FolderListing>& listings)
+{
+    m_walkPath.push_back({folder, throughLink, false, false, {}, 0});
+    if (throughLink)
+        ++m_nLinkLevels;
+    // One listing per folder: subfolders and files come out of the same
+    // enumeration in the same order that one pass for each would give.
+    listings.emplace_back();
+    ListFolderEntries(folder, m_uCodePage, listings.back());
 }
 
 void CFolderScan::Walk(const std::string& folder, const std::string& base, bool throughLink)
 {
-    m_walkPath.push_back({folder, throughLink, false, false, {}});
-    if (throughLink)
-        ++m_nLinkLevels;
-
-    // One listing per folder: subfolders and files come out of the same
-    // enumeration in the same order that one pass for each would give.
-    FolderListing listing;
-    ListFolderEntries(folder, m_uCodePage, listing);
-    for (const FolderEntry& sub : listing.folders)
+    // Depth first, on a stack of its own: below a chosen folder a tree may be
+    // as deep as the longest path allows, deeper than the thread's stack
+    // would carry. Level i of the walk path goes with listings[i], and
+    // m_walkPath[i].next counts its subfolders already done.
+    std::vector<FolderListing> listings;
+    Enter(folder, throughLink, listings);
+    while (!listings.empty())
     {
-        m_report(sub.path, "-1", base);
-        if (MayEnter(sub))
-            Walk(sub.path, base, (sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+        FolderListing& listing = listings.back();
+        size_t& next = m_walkPath.back().next;
+        if (next < listing.folders.size())
+        {
+            const FolderEntry& sub = listing.folders[next++];
+            m_report(sub.path, "-1", base);
+            if (MayEnter(sub))
+            {
+                std::string path = sub.path;   // the listing may move when the stack grows
+                Enter(path, (sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, listings);
+            }
+            continue;
+        }
+        for (const FolderEntry& file : listing.files)
+            m_report(file.path, ByteCountText(file.size), base);
+        if (m_walkPath.back().throughLink)
+            --m_nLinkLevels;
+        m_walkPath.pop_back();
+        listings.pop_back();
     }
-    for (const FolderEntry& file : listing.files)
-        m_report(file.path, ByteCountText(file.size), base);
-
-    if (throughLink)
-        --m_nLinkLevels;
-    m_walkPath.pop_back();
 }
 
 void CFolderScan::ScanFolder(const std::string& folder, const std::string& base)

@@ -25,11 +25,12 @@ struct FolderListing
 };
 
 // Enumerates folder once, skipping "." and "..", hidden entries and system
-// files (system folders stay). A pattern longer than the path field is not
-// enumerated, and an entry whose full path would not fit the field is left
-// out rather than cut short. Answers false when the folder could not be
-// enumerated. One pass gives both kinds in the same order as a pass for
-// each would.
+// files (system folders stay). Entries come with their full paths whatever
+// their length; a folder whose search pattern is longer than the path field
+// is enumerated through the long-path form of its (absolute) path. Whoever
+// keeps entries in fixed path fields leaves out those that do not fit.
+// Answers false when the folder could not be enumerated. One pass gives both
+// kinds in the same order as a pass for each would.
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing);
 
 // The decimal byte count of a report ("%I64d": digits only).
@@ -66,10 +67,12 @@ private:
         bool identified;
         bool known;
         FolderId id;
+        size_t next;   // subfolders of its listing already walked
     };
     static bool IdentifyFolder(const std::string& folder, FolderId& id);
     bool IsOnWalkPath(const FolderId& id);
     bool MayEnter(const FolderEntry& sub);
+    void Enter(const std::string& folder, bool throughLink, std::vector<FolderListing>& listings);
     void Walk(const std::string& folder, const std::string& base, bool throughLink);
 
     ReportFn m_report;

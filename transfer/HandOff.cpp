@@ -8,7 +8,9 @@
 #include <shellapi.h>
 
 #include "base/CompanionClasses.h"
+#include "base/Folders.h"
 #include "transfer/CompanionCommandLine.h"
+#include "transfer/ExplorerStart.h"
 #include "transfer/JobRecord.h"
 #include "transfer/ListFile.h"
 
@@ -22,6 +24,13 @@ const CompanionTarget g_webLinkTarget = {"TavrineDown.exe", kDownloadCompanionCl
 
 namespace
 {
+// The folder part of a path, with its trailing backslash.
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 const char kExplorerProgram[] = "Explorer.exe";
 const char kExplorerFormat[] = "%s %s";
 
@@ -65,7 +74,9 @@ ExplorerLaunch LaunchExplorer(const std::string& installDir, const Credentials& 
     std::string program = installDir + kExplorerProgram;
     std::string parameters =
         CCompanionCommandLine::Format(kExplorerFormat, {&credentials.strUserID, &credentials.strUserPW});
-    ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    // A page cannot start one explorer after another while the last is still
+    // coming up; such a call starts nothing and still counts as started.
+    ExplorerStart::Start(kExplorerCompanionClass, program, parameters);
     return ExplorerLaunch::Started;
 }
 
@@ -77,6 +88,10 @@ bool HandOffToCompanion(const HandOffJob& job)
         return true;
     const std::string& listFile = job.listFile;
     const Credentials& credentials = job.credentials;
+    // The temporary folder was missing or unusable when the control was
+    // made, or has gone since: no list file can be written.
+    if (listFile.empty() || !IsExistingFolder(DirectoryOf(listFile)))
+        return false;
 
     HWND window = FindWindowA(target.windowClass, nullptr);
     if (!window)
@@ -94,10 +109,10 @@ bool HandOffToCompanion(const HandOffJob& job)
                                           {&credentials.strUserID, &credentials.strUserPW, &encodedList});
 
         // A fresh program starts reading at the top of its list: old records
-        // must not be handed over again. A file that cannot be deleted is left;
-        // the new record still goes to its end.
-        if (CListFile::Exists(listFile))
-            DeleteFileA(listFile.c_str());
+        // must not be handed over again. If they cannot be removed, the
+        // program is not started at all.
+        if (!CListFile::Clear(listFile))
+            return false;
         // A program that could not be started at all (missing, not runnable)
         // will never show its window: waiting out the start bound would only
         // freeze the page.

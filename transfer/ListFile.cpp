@@ -51,3 +51,34 @@ CListFile::Append CListFile::AppendRecord(const std::string& path, const std::st
         SetEndOfFile(file.Get());
     return Append::NotWritten;
 }
+
+bool CListFile::Clear(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return !Exists(path);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    if (DeleteFileA(path.c_str()))
+        return true;
+
+    // A read-only file refuses both deleting and writing.
+    bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    {
+        if (DeleteFileA(path.c_str()))
+            return true;
+    }
+    // Still there: another process has it open. Opening it for truncation
+    // works when that process shares writing.
+    CScopedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file)
+        return true;
+    if (!Exists(path))
+        return true;
+    // Left as it was found.
+    if (readOnly)
+        SetFileAttributesA(path.c_str(), attributes);
+    return false;
+}

@@ -23,4 +23,10 @@ public:
     static Append AppendRecord(const std::string& path, const std::string& record, DWORD retryMs);
 
     static bool Exists(const std::string& path);
+
+    // Readies the file for a companion about to be started, which reads it
+    // from the top: deletes it, or, when that is refused (read-only, or held
+    // open by a reader that lets others write), cuts it to nothing. Answers
+    // false when old records could still be read from it.
+    static bool Clear(const std::string& path);
 };

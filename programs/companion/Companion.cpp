@@ -20,8 +20,9 @@
 //     offset 8   uint32 LE  reserved, meaningless outside the control
 //     offset 12  n bytes    job text in the ANSI code page, NUL-terminated
 //   The control appends one whole record per hand-off while holding the file
-//   open without sharing, and deletes the file only just before it starts the
-//   program. This program never changes the file: it polls it every 100 ms,
+//   open without sharing, and deletes (or, failing that, empties) the file
+//   only just before it starts the program; a file it can do neither with
+//   starts no program. This program never changes the file: it polls it every 100 ms,
 //   reads the records beyond its last offset, and starts again at offset 0
 //   when the file becomes shorter (it was deleted and created anew).
 //   WM_COPYDATA: wParam identifies the sending control object (not a

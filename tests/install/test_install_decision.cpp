@@ -278,7 +278,80 @@ static void test_version_fetch_fails_old_copy_differs()
         }
 }
 
+// A setup program that cannot be started ends the check at once with the
+// download-failure message, as a failed download does; the wait for its
+// result never begins.
+static void test_setup_not_runnable()
+{
+    UseControlResources();
+    for (bool main : {true, false})
+    {
+        const PackageNames& p = Package(main);
+        ResetWorld();
+        ServeFile(p.versionUrl, kServed);
+        ServeFile(p.setupUrl, "not a program\r\n");
+        CheckRun run = RunCheck(main);
+        ok(!run.answer, "%s: answer true", Name(main));
+        ok(run.notices.size() == 1 && run.notices[0] == kNoticeDownloadFailed, "%s: %zu notices", Name(main),
+           run.notices.size());
+        ok(RequestCount(p.setupUrl) == 1, "%s: setup fetched %d times", Name(main), RequestCount(p.setupUrl));
+        ok(!AnyTextStartsWith(run.statusTexts, kStatusInstalling), "%s: installing status shown", Name(main));
+        bool quick = run.elapsedMs < INSTALL_TEST_RESULT_WAIT_MS / 2;
+        ok(quick, "%s: ended after %lu ms", Name(main), run.elapsedMs);
+        if (main)
+            fault_row("the downloaded setup program cannot be started",
+                      "the download-failure message at once, answer false, no wait for a result", DescribeRun(run),
+                      !run.answer && quick && run.notices.size() == 1);
+    }
+}
+
+// Without a usable temporary folder (TMP and TEMP name a missing one, or one
+// too long for GetTempPathA's buffer) nothing is fetched or run and nothing
+// is written into the current folder: the check fails with the
+// download-failure message.
+static void test_temp_dir_unusable()
+{
+    UseControlResources();
+    const PackageNames& p = Package(true);
+    std::string savedTmp = EnvOr("TMP"), savedTemp = EnvOr("TEMP");
+    const std::string missing = TempDir() + "no such folder";
+    const std::string tooLong = TempDir() + std::string(300, 'x');
+    char current[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof(current), current);
+    const std::string strays[] = {std::string(current) + "\\" + p.serverCopy, std::string(current) + "\\" + p.setupFile,
+                                  std::string(current) + "\\" + p.resultFile};
+    for (const std::string* folder : {&missing, &tooLong})
+    {
+        const char* what = folder == &missing ? "missing" : "too long";
+        ResetWorld();
+        ServeFile(p.versionUrl, kServed);
+        ServeSetup(true, SetupScript());
+        SetEnvironmentVariableA("TMP", folder->c_str());
+        SetEnvironmentVariableA("TEMP", folder->c_str());
+        CheckRun run = RunCheck(true);
+        SetEnvironmentVariableA("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+        SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+        ok(!run.answer, "%s: answer true", what);
+        ok(run.notices.size() == 1 && run.notices[0] == kNoticeDownloadFailed, "%s: %zu notices", what,
+           run.notices.size());
+        ok(RequestCount(p.versionUrl) == 0 && SetupRuns() == 0, "%s: version fetched %d times, setup run %d times",
+           what, RequestCount(p.versionUrl), SetupRuns());
+        bool stray = false;
+        for (const std::string& path : strays)
+        {
+            stray = stray || FileExists(path);
+            RemoveFile(path);
+        }
+        ok(!stray, "%s: files written into the current folder %s", what, current);
+        fault_row(folder == &missing ? "install check: the temporary directory is missing"
+                                     : "install check: the temporary directory does not fit GetTempPathA's buffer",
+                  "the download-failure message, answer false, nothing fetched or written", DescribeRun(run),
+                  !run.answer && run.notices.size() == 1 && RequestCount(p.versionUrl) == 0 && !stray);
+    }
+}
+
 TEST_MAIN(TEST(test_companion_window_open), TEST(test_versions_equal), TEST(test_only_first_hundred_bytes_compared),
           TEST(test_setup_runs_when_nothing_installed), TEST(test_setup_runs_when_version_differs),
           TEST(test_setup_download_fails), TEST(test_version_fetch_fails_without_copy),
-          TEST(test_version_fetch_fails_old_copy_equal), TEST(test_version_fetch_fails_old_copy_differs))
+          TEST(test_version_fetch_fails_old_copy_equal), TEST(test_version_fetch_fails_old_copy_differs),
+          TEST(test_setup_not_runnable), TEST(test_temp_dir_unusable))

@@ -55,10 +55,12 @@ bytes Outer/o.txt 19
 bytes Outer/Inner/i.txt 20
 ln -s .. Outer/Inner/toOuter
 
-# Long names: the file's full path is longer than a path field may hold.
+# Long names: the file's full path is longer than a path field may hold, and
+# below it a folder whose very search pattern does not fit one.
 long_folder=$(printf 'A%.0s' $(seq 200))
-mkdir -p "Long/$long_folder"
+mkdir -p "Long/$long_folder/$(printf 'C%.0s' $(seq 100))"
 bytes "Long/$long_folder/$(printf 'B%.0s' $(seq 100)).txt" 17
+bytes "Long/$long_folder/$(printf 'C%.0s' $(seq 100))/deep.txt" 21
 bytes Long/short.txt 18
 
 # Korean names (the prefix's ANSI code page is 949).

@@ -104,26 +104,46 @@ static void test_folder_entries()
     ok(!ListFolderEntries("T:\\NoSuchFolder", acp, listing) && listing.folders.empty() && listing.files.empty(),
        "a missing folder");
     std::string tooLong = "T:\\" + std::string(260, 'x');
-    ok(!ListFolderEntries(tooLong, acp, listing), "a pattern longer than the path field");
+    ok(!ListFolderEntries(tooLong, acp, listing), "a missing folder with a long path");
 
-    // A file whose full path does not fit is left out, never cut short.
+    // Paths longer than a path field are listed and reported whole, never
+    // cut short and never left out; a folder whose search pattern does not
+    // fit one is walked all the same.
     const std::string longFolder = "T:\\Long\\" + std::string(200, 'A');
+    const std::string longFile = longFolder + "\\" + std::string(100, 'B') + ".txt";
+    const std::string deepFolder = longFolder + "\\" + std::string(100, 'C');
     ok(ListFolderEntries(longFolder, acp, listing), "listing the long folder");
-    ok(listing.files.empty(), "%u entries whose path does not fit", static_cast<unsigned>(listing.files.size()));
-    fault_row("a path longer than the 260-byte path field", "left out of the list and of the scan, never cut short",
-              std::to_string(listing.files.size()) + " such entries listed", listing.files.empty());
+    ok(listing.files.size() == 1 && listing.files[0].path == longFile && listing.files[0].size == 17,
+       "%u files in the long folder", static_cast<unsigned>(listing.files.size()));
+    ok(ListFolderEntries(deepFolder, acp, listing) && listing.files.size() == 1 &&
+           listing.files[0].path == deepFolder + "\\deep.txt",
+       "listing a folder whose pattern does not fit a path field");
 
     std::vector<Report> reports;
     CFolderScan scan([&](const std::string& p, const std::string& s, const std::string& m) {
         reports.push_back({p, s, m});
     }, acp);
     scan.ScanFolder("T:\\Long", "T:\\Long");
-    ok(reports.size() == 2, "%u reports below T:\\Long", static_cast<unsigned>(reports.size()));
-    if (reports.size() == 2)
+    const Report expected[] = {
+        {longFolder, "-1", "T:\\Long"},
+        {deepFolder, "-1", "T:\\Long"},
+        {deepFolder + "\\deep.txt", "21", "T:\\Long"},
+        {longFile, "17", "T:\\Long"},
+        {"T:\\Long\\short.txt", "18", "T:\\Long"},
+    };
+    bool whole = reports.size() == sizeof(expected) / sizeof(expected[0]);
+    ok(whole, "%u reports below T:\\Long", static_cast<unsigned>(reports.size()));
+    for (size_t i = 0; whole && i < reports.size(); ++i)
     {
-        ok(reports[0].path == longFolder && reports[0].size == "-1" && reports[0].mode == "T:\\Long", "long folder report");
-        ok(reports[1].path == "T:\\Long\\short.txt" && reports[1].size == "18", "short file report");
+        bool same = reports[i].path == expected[i].path && reports[i].size == expected[i].size &&
+                    reports[i].mode == expected[i].mode;
+        ok(same, "report %u: %s %s %s", static_cast<unsigned>(i), reports[i].path.c_str(), reports[i].size.c_str(),
+           reports[i].mode.c_str());
+        whole = whole && same;
     }
+    fault_row("items below a chosen folder whose paths exceed 259 bytes",
+              "each reported whole (path, size, mode), a folder whose pattern does not fit walked too",
+              std::to_string(reports.size()) + " of 5 reports" + (whole ? ", all whole" : ""), whole);
 }
 
 static void test_registry_helper()

@@ -1,9 +1,13 @@
 // The transfer methods through the real control object, with the reference
 // companion programs installed where the control looks for them: job texts as
 // they arrive in the list files, starting and feeding the companions, the
-// download modes, the fallback message, the bounded wait, the command-line
+// download modes, the fallback message, the bounded wait, stale list files,
+// an unusable temporary folder, the host's runtime locale, the command-line
 // guard and the launchers.
 #include <windows.h>
+
+#include <clocale>
+#include <memory>
 
 #include "companion/CompanionFixture.h"
 #include "harness/TestHarness.h"
@@ -440,19 +444,92 @@ static void test_list_file_held()
     check_list(upList, {2, "a"});
     ok(FindLines(log, {" bad "}).empty(), "the companion found a malformed record\n");
 
-    // A stale list that cannot be deleted does not stop the start; the job
-    // still arrives.
-    CloseAll(kUpClass);
-    HANDLE stale = CreateFileA(upList.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ok(stale != INVALID_HANDLE_VALUE, "cannot hold the stale list\n");
-    check_hr(control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get()), S_OK);
-    ok(Starts(log, "TavrineUp.exe") == 2, "the companion was not started again\n");
-    ok(WaitForLines(log, {"TavrineUp.exe ", "record source=copydata ", " text=a#>z"}, 2),
-       "the job did not arrive\n");
-    CloseHandle(stale);
     CloseEverything();
     DeleteFileA(upList.c_str());
     DeleteFileA(downList.c_str());
+}
+
+// A freshly started companion reads its list from the top: an old record
+// that cannot be deleted is cut away first, and when it can be neither
+// deleted nor cut away the program is not started at all. What the new
+// companion receives is read from its own log.
+static void test_stale_list_file()
+{
+    CComApartment com;
+    std::string log;
+    if (!Prepare("stale", log))
+        return;
+    CFakeCompanion explorer(kExplorerClass);
+    CIfacePtr<IVedADA> control = CreateControl();
+    if (!control)
+        return;
+    const std::string upList = UpListFile();
+    const std::string old("\x02\0\0\0\x04\0\0\0\0\0\0\0old\0", 16);
+    struct Case
+    {
+        const char* what;
+        bool readOnly;
+        DWORD holderShare;   // the holder's sharing; ~0u: nobody holds the file
+        bool started;
+    };
+    const Case cases[] = {
+        {"read-only", true, ~0u, true},
+        {"held open, writing shared", false, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        {"read-only and held open, writing shared", true, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        {"held open, writing not shared", false, FILE_SHARE_READ, false},
+        {"read-only and held open, writing not shared", true, FILE_SHARE_READ, false},
+    };
+    size_t starts = 0;
+    for (const Case& c : cases)
+    {
+        ok(CloseAll(kUpClass), "%s: the upload companion did not close\n", c.what);
+        SetFileAttributesA(upList.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(upList.c_str());
+        WriteFileBytes(upList, old);
+        if (c.readOnly)
+            ok(SetFileAttributesA(upList.c_str(), FILE_ATTRIBUTE_READONLY), "%s: cannot make the list read-only\n", c.what);
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.holderShare != ~0u)
+        {
+            holder = CreateFileA(upList.c_str(), GENERIC_READ, c.holderShare, nullptr, OPEN_EXISTING, 0, nullptr);
+            ok(holder != INVALID_HANDLE_VALUE, "%s: cannot hold the list\n", c.what);
+        }
+        std::string text = std::string("new ") + c.what;
+        std::wstring wide(text.begin(), text.end());
+        control->UpLoadInit();
+        control->UpLoadInfo(CBstr(wide.c_str()).Get());
+        check_hr(control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get()), c.started ? S_OK : S_FALSE);
+        if (c.started)
+        {
+            ++starts;
+            ok(WaitForLines(log, {"TavrineUp.exe ", " text=" + text}), "%s: the new record did not arrive\n", c.what);
+            Sleep(500);   // the companion polls its list every 100 ms: an old record would show by now
+        }
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        ok(Starts(log, "TavrineUp.exe") == starts, "%s: %u starts, expected %u\n", c.what,
+           static_cast<unsigned>(Starts(log, "TavrineUp.exe")), static_cast<unsigned>(starts));
+        ok(FindLines(log, {" text=" + text}).size() == (c.started ? 1u : 0u), "%s: the new record arrived %u times\n",
+           c.what, static_cast<unsigned>(FindLines(log, {" text=" + text}).size()));
+        if (!c.started)
+        {
+            bool exists = false;
+            DWORD attributes = GetFileAttributesA(upList.c_str());
+            ok(ReadFileBytes(upList, &exists) == old && exists, "%s: the list was changed\n", c.what);
+            ok(attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_READONLY) != 0) == c.readOnly,
+               "%s: attributes %#lx\n", c.what, static_cast<unsigned long>(attributes));
+        }
+    }
+    ok(FindLines(log, {" text=old"}).empty(), "a new companion received the old record\n");
+    fault_row("a stale list file that cannot be deleted before a companion starts",
+              "emptied (a read-only one too) and the new companion gets only the new record; if it can be neither "
+              "deleted nor emptied, nothing is started and the method answers S_FALSE",
+              std::to_string(FindLines(log, {" text=old"}).size()) + " old records received; " +
+                  std::to_string(Starts(log, "TavrineUp.exe")) + " of 3 starts",
+              FindLines(log, {" text=old"}).empty() && Starts(log, "TavrineUp.exe") == 3);
+    CloseEverything();
+    SetFileAttributesA(upList.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(upList.c_str());
 }
 
 // A started program that never shows its window does not hold the page's
@@ -599,6 +676,50 @@ static void test_explorer_launcher()
     DeleteFileA(downList.c_str());
 }
 
+// An explorer that was started and has not shown its window yet (or never
+// will) is not started again, from this object or another: a page cannot
+// start one process after another. Once it has ended, a call starts one again.
+static void test_explorer_start_guard()
+{
+    CComApartment com;
+    std::string log;
+    if (!Prepare("explorerguard", log))
+        return;
+    CFakeCompanion up(kUpClass);   // lets the install check pass
+    CIfacePtr<IVedADA> control = CreateControl(), other = CreateControl();
+    if (!control || !other)
+        return;
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, "TavrineCompanionStop");
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", "nowindow");
+    for (int i = 0; i < 5; ++i)
+        check_hr((i % 2 ? other : control)->LauncherExplorer(CBstr(L"user").Get(), CBstr(L"pass").Get()), S_OK);
+    ok(WaitForLines(log, {"Explorer.exe ", " start class="}), "the explorer did not start\n");
+    Sleep(1500);
+    size_t starts = Starts(log, "Explorer.exe");
+    ok(starts == 1, "%u explorers started while the first had no window\n", static_cast<unsigned>(starts));
+    fault_row("LauncherExplorer called in a loop while the explorer has not shown its window",
+              "one explorer process; the other calls start nothing", std::to_string(starts) + " processes",
+              starts == 1);
+
+    SetEvent(stop);
+    ok(WaitForLines(log, {"Explorer.exe ", " exit"}), "the windowless explorer did not end\n");
+    ResetEvent(stop);
+    // It ends just after its last log line: the first call after that starts a new one.
+    DWORD start = GetTickCount();
+    while (Starts(log, "Explorer.exe") < 2 && GetTickCount() - start < 15000)
+    {
+        control->LauncherExplorer(CBstr(L"user").Get(), CBstr(L"pass").Get());
+        Sleep(500);
+    }
+    Sleep(1000);
+    ok(Starts(log, "Explorer.exe") == 2, "%u explorers after the first ended, expected 2\n",
+       static_cast<unsigned>(Starts(log, "Explorer.exe")));
+    SetEvent(stop);
+    ok(WaitForLines(log, {"Explorer.exe ", " exit"}, 2), "the second explorer did not end\n");
+    SetEnvironmentVariableA("TAVRINE_COMPANION_MODE", nullptr);
+    CloseHandle(stop);
+}
+
 static void test_web_link_launcher()
 {
     CComApartment com;
@@ -725,41 +846,116 @@ static void test_companion_faults()
     DeleteFileA(upList.c_str());
 }
 
-// Without a temporary directory the list file cannot be made; the running
-// companion gets the record by message.
-static void test_temp_dir_missing()
+// Without a usable temporary folder (TMP and TEMP name a missing one, or one
+// too long for GetTempPathA's buffer) no list file can be written: the
+// hand-off declines, even to a running companion, and nothing lands in the
+// host's current folder.
+static void test_temp_dir_unusable()
 {
     CComApartment com;
-    ok(CloseAll(kUpClass), "companions still running\n");
-    CFakeCompanion::s_received.clear();
-    CFakeCompanion up(kUpClass);
+    std::string log;
+    if (!Prepare("notemp", log))
+        return;
     std::string savedTmp = EnvOr("TMP"), savedTemp = EnvOr("TEMP");
-    std::string missing = TempDir() + "no such folder";
+    const std::string missing = TempDir() + "no such folder";
+    const std::string tooLong = TempDir() + std::string(300, 'x');
     RemoveDirectoryA(missing.c_str());
-    SetEnvironmentVariableA("TMP", missing.c_str());
-    SetEnvironmentVariableA("TEMP", missing.c_str());
+    char current[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof(current), current);
+    const std::string strayUp = std::string(current) + "\\Tavrine_Upload_List";
+    const std::string strayDown = std::string(current) + "\\Tavrine_Download_List";
+    for (const std::string* folder : {&missing, &tooLong})
+    {
+        const char* what = folder == &missing ? "missing" : "too long";
+        for (bool running : {true, false})
+        {
+            CFakeCompanion::s_received.clear();
+            CFakeCompanion explorer(kExplorerClass);   // lets the install check pass
+            std::unique_ptr<CFakeCompanion> up, down;
+            if (running)
+            {
+                up.reset(new CFakeCompanion(kUpClass));
+                down.reset(new CFakeCompanion(kDownClass));
+            }
+            SetEnvironmentVariableA("TMP", folder->c_str());
+            SetEnvironmentVariableA("TEMP", folder->c_str());
+            CIfacePtr<IVedADA> control = CreateControl();
+            SetEnvironmentVariableA("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+            SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+            if (!control)
+                return;
+            control->UpLoadInit();
+            control->UpLoadInfo(CBstr(L"t").Get());
+            HRESULT upHr = control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get());
+            control->DownLoadInit();
+            control->DownLoadInfo(CBstr(L"1").Get(), CBstr(L"C:\\d").Get());
+            HRESULT downHr = control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get());
+            CBstr link;
+            HRESULT linkHr = control->LauncherWebLink(CBstr(L"user").Get(), CBstr(L"pass").Get(),
+                                                      CBstr(L"http://x/").Get(), link.Put());
+            bool declined = upHr == S_FALSE && downHr == S_FALSE && linkHr == S_FALSE && link.Get() &&
+                            lstrcmpW(link.Get(), L"0") == 0;
+            ok(declined, "%s, companions %s: UpLoadEnd %#lx, DownLoadEnd %#lx, LauncherWebLink %#lx \"%ls\"\n", what,
+               running ? "running" : "not running", static_cast<unsigned long>(upHr), static_cast<unsigned long>(downHr),
+               static_cast<unsigned long>(linkHr), link.Get() ? link.Get() : L"(null)");
+            ok(CFakeCompanion::s_received.empty(), "%s: %u messages\n", what,
+               static_cast<unsigned>(CFakeCompanion::s_received.size()));
+            Sleep(300);
+            ok(Starts(log, "TavrineUp.exe") == 0 && Starts(log, "TavrineDown.exe") == 0, "%s: a companion was started\n",
+               what);
+            bool stray = GetFileAttributesA(strayUp.c_str()) != INVALID_FILE_ATTRIBUTES ||
+                         GetFileAttributesA(strayDown.c_str()) != INVALID_FILE_ATTRIBUTES;
+            ok(!stray, "%s: a list file was written into the current folder %s\n", what, current);
+            ok(GetFileAttributesA(missing.c_str()) == INVALID_FILE_ATTRIBUTES, "the missing folder was created\n");
+            if (running)
+                fault_row(folder == &missing ? "the temporary directory is missing"
+                                             : "the temporary directory does not fit GetTempPathA's buffer",
+                          "the hand-off declines: S_FALSE, \"0\" for a web link, no message, nothing written",
+                          std::string(declined ? "declined" : "not declined") + "; " +
+                              std::to_string(CFakeCompanion::s_received.size()) + " messages" +
+                              (stray ? "; a list file in the current folder" : ""),
+                          declined && CFakeCompanion::s_received.empty() && !stray);
+            DeleteFileA(strayUp.c_str());
+            DeleteFileA(strayDown.c_str());
+        }
+    }
+    CloseEverything();
+}
+
+// The browser's runtime locale is shared by every module of its process:
+// the transfer methods leave it as the host set it.
+static void test_host_locale()
+{
+    CComApartment com;
+    ok(CloseAll(kDownClass), "companions still running\n");
+    CFakeCompanion down(kDownClass);
     CIfacePtr<IVedADA> control = CreateControl();
-    SetEnvironmentVariableA("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
-    SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
     if (!control)
         return;
-    control->UpLoadInit();
-    control->UpLoadInfo(CBstr(L"t").Get());
-    DWORD start = GetTickCount();
-    HRESULT hr = control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get());
-    DWORD elapsed = GetTickCount() - start;
-    bool arrived = CFakeCompanion::s_received.size() == 1 && CFakeCompanion::s_received[0].kind == 2 &&
-                   CFakeCompanion::s_received[0].bytes == std::string("t", 2);
-    DWORD attributes = GetFileAttributesA(missing.c_str());
-    fault_row("the temporary directory is missing",
-              "S_OK at once; the record arrives by WM_COPYDATA; nothing is created",
-              std::string(hr == S_OK ? "S_OK" : "not S_OK") + " after " + std::to_string(elapsed) + " ms; " +
-                  (arrived ? "record by WM_COPYDATA" : "no record") +
-                  (attributes == INVALID_FILE_ATTRIBUTES ? "" : "; the folder was created"),
-              hr == S_OK && arrived && elapsed < 2000 && attributes == INVALID_FILE_ATTRIBUTES);
+    std::string downList = DownListFile();
+    for (const char* hostLocale : {"C", "English", "Japanese"})
+    {
+        if (!setlocale(LC_ALL, hostLocale))
+        {
+            skip("the runtime has no locale \"%s\"\n", hostLocale);
+            continue;
+        }
+        std::string before = setlocale(LC_ALL, nullptr);
+        DeleteFileA(downList.c_str());
+        control->DownLoadInit();
+        control->DownLoadInfo(CBstr(L"1").Get(), CBstr(L"C:\\\xD55C").Get());
+        control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"\xACE0").Get());
+        control->DownLoadInfo(CBstr(L"2").Get(), CBstr(L"C:\\b").Get());
+        control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get());
+        const char* after = setlocale(LC_ALL, nullptr);
+        ok(after && before == after, "host locale \"%s\" became \"%s\"\n", before.c_str(), after ? after : "(null)");
+        check_list(downList, {7, "1#<C:\\" + Narrow(L"\xD55C", CP_ACP)}, {7, "1#<C:\\" + Narrow(L"\xD55C", CP_ACP) + "#>2#<C:\\b"});
+    }
+    setlocale(LC_ALL, "C");
+    DeleteFileA(downList.c_str());
 }
 
 TEST_MAIN(TEST(test_job_texts), TEST(test_nothing_to_send), TEST(test_upload_handoff), TEST(test_temp_dir_with_spaces),
-          TEST(test_download_modes), TEST(test_list_file_held), TEST(test_companion_without_window),
-          TEST(test_companion_faults), TEST(test_temp_dir_missing), TEST(test_command_line_guard),
-          TEST(test_explorer_launcher), TEST(test_web_link_launcher))
+          TEST(test_download_modes), TEST(test_list_file_held), TEST(test_stale_list_file), TEST(test_companion_without_window),
+          TEST(test_companion_faults), TEST(test_temp_dir_unusable), TEST(test_host_locale), TEST(test_command_line_guard),
+          TEST(test_explorer_launcher), TEST(test_explorer_start_guard), TEST(test_web_link_launcher))
