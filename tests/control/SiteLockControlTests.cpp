@@ -3,6 +3,7 @@
 // URL, every method refuses with S_FALSE and does nothing. Pages with URLs are
 // driven through the page host (tests/script/locked_*.js).
 #include <windows.h>
+#include <shlwapi.h>
 #include <ocidl.h>
 #include <objsafe.h>
 #include <string>
@@ -138,7 +139,7 @@ static void test_refused_without_url()
         ok(hr == S_OK, "%s: connecting the sink: %#lx\n", situation.name, hr);
 
         const char popUpName[] = "locked-test.tavrine.example";
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, kAllowKey, popUpName);
+        SHDeleteValueA(HKEY_CURRENT_USER, kAllowKey, popUpName);
         BSTR a = SysAllocString(L"C:\\a.txt"), b = SysAllocString(L"1"), c = SysAllocString(L"-1");
         BSTR site1 = SysAllocString(L"locked-test.tavrine.example");
         BSTR user = SysAllocString(L"user"), password = SysAllocString(L"pw");
