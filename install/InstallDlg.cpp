@@ -138,6 +138,7 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
     request.notify = m_hWnd;
     request.progressMessage = WM_INSTALL_PROGRESS;
     request.finishedMessage = WM_INSTALL_DOWNLOADED;
+    request.verifySetup = CSetupVerifier::IsEnabled();
     DropTransfer();
     return CDownloadTransfer::Start(request, &m_pTransfer);
 }
@@ -199,11 +200,22 @@ void CInstallDlg::OnSetupDownloaded()
         return;
     }
     m_bDownloadSettled = true;
+    // A checked setup program runs from the folder where it is held.
+    m_pTransfer->TakeVerifiedSetup(m_verifiedSetup);
+    if (CSetupVerifier::IsEnabled() && !m_verifiedSetup.IsHeld())
+    {
+        FailDownload();
+        return;
+    }
+    if (m_verifiedSetup.IsHeld())
+        m_strSetupPath = m_verifiedSetup.Path();
     DropTransfer();
     // The bar keeps its last position; only the text changes.
     SetStatusText(kTextInstalling);
     // Whether the setup program starts shows only in its result file.
     ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Started, the program's image is mapped and can no longer change.
+    m_verifiedSetup.Release();
     m_dwPollStart = GetTickCount();
     SetTimer(m_hWnd, IDT_POLL_RESULT, 1000, nullptr);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "control/ModalDlg.h"
+#include "install/SetupVerifier.h"
 
 class CDownloadTransfer;
 
@@ -75,6 +76,7 @@ private:
     std::string m_strSetupUrl;
 
     CDownloadTransfer* m_pTransfer = nullptr;   // the running setup download, one reference
+    CSetupVerifier m_verifiedSetup;             // the checked setup program, held until started
     bool m_bEnded = false;                      // EndDialog has been called
     bool m_bDownloadSettled = false;            // the setup download's outcome has been acted on
     DWORD m_dwPollStart = 0;

@@ -4,7 +4,9 @@
 # For each build: configure (preset, plus the address of the local test update server),
 # build, copy a fresh Wine prefix from the shared template, start Xvfb, run ctest. The
 # 64-bit build runs under wine64 directly; the 32-bit build (the product) runs entirely in
-# one qemu namespace (tools/win32-env). Exits non-zero when any build or test fails, and
+# one qemu namespace (tools/win32-env). Then a second, locked build of each preset
+# (locked_preset below) runs the tests labelled "locked"; when extra ctest arguments pick a
+# subset, it runs only with TAVRINE_LOCKED=1 (TAVRINE_LOCKED=0 always leaves it out). Exits non-zero when any build or test fails, and
 # ends with ctest's own summary of each build.
 set -uo pipefail
 
@@ -65,9 +67,11 @@ build_preset() {
   return 0
 }
 
-# Runs ctest for one built preset in a fresh prefix on its own X display.
+# Runs ctest for one built preset in a fresh prefix on its own X display; optionally in
+# another build tree of the preset and with more ctest arguments.
 test_preset() {
-  local preset=$1 build="$ROOT/build/$1" arch log
+  local preset=$1 build=${2:-$ROOT/build/$1} arch log
+  local extra=("${@:3}")
   arch=$(arch_of "$preset")
   log="$build/Testing/run-tests.log"
   mkdir -p "$build/Testing"
@@ -84,7 +88,7 @@ test_preset() {
     local jobs=1
     [ "$arch" = x86_64 ] && jobs=${TAVRINE_CTEST_JOBS:-1}
     local args=(--test-dir "$build" --output-on-failure --no-tests=error -j"$jobs"
-                "${CTEST_EXTRA[@]}")
+                "${extra[@]}" "${CTEST_EXTRA[@]}")
     tavrine_log "$preset: running the tests (prefix $WINEPREFIX, display $DISPLAY, port $TAVRINE_TEST_PORT)"
     if [ "$arch" = i686 ]; then
       # Everything of the 32-bit run, the wineserver included, lives in one namespace.
@@ -99,6 +103,34 @@ test_preset() {
     exit "${PIPESTATUS[0]}"
   )
 }
+
+# --- locked build: the setup program's publisher pinned -----------------------------------
+# build/<preset>-locked, configured with TAVRINE_SETUP_PUBLISHER set to the pin of a
+# throw-away publisher key made for the test run (tools/make-test-publisher.sh). Only the
+# control and the locked tests are built; ctest runs the tests labelled "locked", and
+# pulls in the fixtures they need (registration, update server, signed setup programs).
+locked_preset() {
+  local preset=$1 build="$ROOT/build/$1-locked" port pin
+  port=$(tavrine_test_port "$build")
+  mkdir -p "$build"
+  pin=$("$ROOT/tools/make-test-publisher.sh" "$build/test-publisher") || return 1
+  tavrine_log "$preset-locked: configuring (setup publisher $pin, test update server http://127.0.0.1:$port)"
+  if ! (cd "$ROOT" && cmake --preset "$preset" -B "$build" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port" \
+          -DTAVRINE_SETUP_PUBLISHER="$pin") >"$build/configure.log" 2>&1; then
+    cat "$build/configure.log"
+    tavrine_log "$preset-locked: configure FAILED"
+    return 1
+  fi
+  tavrine_log "$preset-locked: building (-j$JOBS; log in build/$preset-locked/build.log)"
+  if ! cmake --build "$build" -j"$JOBS" --target PrefixSetup TavrineControl install_setup_fixture \
+         install_verify >"$build/build.log" 2>&1; then
+    grep -E -A5 'error|Error [0-9]' "$build/build.log" | head -150
+    tavrine_log "$preset-locked: build FAILED"
+    return 1
+  fi
+  test_preset "$preset" "$build" -L locked
+}
+# --- end of the locked build ----------------------------------------------------------------
 
 # The summary block that ctest printed last ("NN% tests passed" to the end).
 ctest_summary() {
@@ -124,6 +156,17 @@ for preset in "${PRESETS[@]}"; do
       failed=1
     fi
     TIMING[$preset.test]=$((SECONDS - t1))
+    t1=$SECONDS
+    # With a subset of the tests asked for, the locked build runs only when TAVRINE_LOCKED=1.
+    if [ "${TAVRINE_LOCKED:-$([ ${#CTEST_EXTRA[@]} -eq 0 ] && echo 1 || echo 0)}" != 1 ]; then
+      :
+    elif locked_preset "$preset"; then
+      RESULT[$preset-locked]="passed"
+    else
+      RESULT[$preset-locked]="FAILED (exit $?)"
+      failed=1
+    fi
+    TIMING[$preset-locked]=$((SECONDS - t1))
   else
     TIMING[$preset.build]=$((SECONDS - t0))
     TIMING[$preset.test]=0
@@ -137,8 +180,11 @@ echo "=== run-tests summary ($((SECONDS - START)) s) ==="
 for preset in "${PRESETS[@]}"; do
   printf '%-11s %s  (build %s s, tests %s s)\n' "$preset:" "${RESULT[$preset]}" \
     "${TIMING[$preset.build]}" "${TIMING[$preset.test]}"
+  [ -z "${RESULT[$preset-locked]:-}" ] ||
+    printf '%-11s %s  (build and tests %s s)\n' "locked:" "${RESULT[$preset-locked]}" "${TIMING[$preset-locked]}"
 done
-for preset in "${PRESETS[@]}"; do
+for preset in "${PRESETS[@]}" "${PRESETS[@]/%/-locked}"; do
+  [ "$preset" = "${preset%-locked}" ] || [ -n "${RESULT[$preset]:-}" ] || continue
   summary=$(ctest_summary "$preset")
   if [ -n "$summary" ]; then
     echo

@@ -1,0 +1,234 @@
+// CSetupVerifier: the setup program's own folder, its hold, and the
+// signature and publisher check. Runs on the transfer thread; Release runs on
+// the install dialog's thread once the transfer has handed the program over.
+#include "install/SetupVerifier.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+
+#include "BuildConfig.h"
+
+namespace
+{
+const char kFolderPrefix[] = "TavrineSetup-";
+const size_t kPinDigits = 64;
+
+struct CryptProvTraits
+{
+    using Type = HCRYPTPROV;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { CryptReleaseContext(h, 0); }
+};
+using CScopedCryptProv = CScopedValue<CryptProvTraits>;
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::string HexOf(const BYTE* bytes, DWORD size)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (DWORD i = 0; i < size; ++i)
+    {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
+}
+
+// Plain files directly inside a folder left by an earlier download, then the
+// folder. A folder that is a link to elsewhere is not entered.
+void RemoveOldFolder(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    CScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (find)
+    {
+        do
+        {
+            if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+                DeleteFileA((folder + "\\" + found.cFileName).c_str());
+        } while (FindNextFileA(find.Get(), &found));
+    }
+    find.Reset();
+    RemoveDirectoryA(folder.c_str());
+}
+
+void RemoveOldFolders(const std::string& tempDir)
+{
+    WIN32_FIND_DATAA found;
+    CScopedFind find(FindFirstFileA((tempDir + kFolderPrefix + "*").c_str(), &found));
+    if (!find)
+        return;
+    do
+    {
+        // One still holding a running setup program stays until a later download.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveOldFolder(tempDir + found.cFileName);
+    } while (FindNextFileA(find.Get(), &found));
+}
+
+// The pin of the certificate that signed the checked file: the SHA-256 of its
+// SubjectPublicKeyInfo. A publisher that renews its certificate on the same
+// key keeps its pin.
+HRESULT SignerPin(HANDLE state, std::string& pin)
+{
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    RETURN_HR_IF(TRUST_E_NOSIGNATURE, !cert || !cert->pCert || !cert->pCert->pCertInfo);
+
+    // SHA-256 needs the AES provider type (Windows XP SP3 and later).
+    CScopedCryptProv prov;
+    RETURN_LAST_ERROR_IF(!CryptAcquireContextA(prov.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    BYTE hash[32];
+    DWORD size = sizeof(hash);
+    RETURN_LAST_ERROR_IF(!CryptHashPublicKeyInfo(prov.Get(), CALG_SHA_256, 0, X509_ASN_ENCODING,
+                                                 &cert->pCert->pCertInfo->SubjectPublicKeyInfo, hash, &size));
+    RETURN_HR_IF(E_UNEXPECTED, size != sizeof(hash));
+    pin = HexOf(hash, size);
+    return S_OK;
+}
+}
+
+std::vector<std::string> ParsePublisherPins(const char* text)
+{
+    std::vector<std::string> pins;
+    std::string entry;
+    for (const char* p = text ? text : "";; ++p)
+    {
+        char c = *p;
+        if (c == '\0' || c == ',' || c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n')
+        {
+            bool wellFormed = entry.size() == kPinDigits;
+            for (char d : entry)
+                wellFormed = wellFormed && IsHexDigit(d);
+            if (wellFormed)
+                pins.push_back(entry);
+            entry.clear();
+            if (c == '\0')
+                break;
+            continue;
+        }
+        entry += (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return pins;
+}
+
+const char* CSetupVerifier::BuildPins()
+{
+    return TAVRINE_SETUP_PUBLISHER;
+}
+
+bool CSetupVerifier::IsEnabled()
+{
+    return BuildPins()[0] != '\0';
+}
+
+HRESULT CSetupVerifier::PrepareFolder(const std::string& tempDir, const std::string& fileName)
+{
+    Discard();
+    RemoveOldFolders(tempDir);
+
+    // A name nobody can guess in advance: the folder is made, never reused.
+    GUID guid;
+    RETURN_IF_FAILED(CoCreateGuid(&guid));
+    std::string folder = tempDir + kFolderPrefix +
+                         HexOf(reinterpret_cast<const BYTE*>(&guid), sizeof(guid)) + "\\";
+    RETURN_LAST_ERROR_IF(!CreateDirectoryA(folder.c_str(), nullptr));
+    // Without delete sharing the folder can be neither renamed nor removed, so
+    // the program's path keeps naming the file that was checked.
+    m_folder.Reset(CreateFileA(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!m_folder)
+    {
+        HRESULT hr = HResultFromLastError();
+        RemoveDirectoryA(folder.c_str());
+        return hr;
+    }
+    m_strFolder = folder;
+    m_strPath = folder + fileName;
+    return S_OK;
+}
+
+HRESULT CSetupVerifier::Verify(const std::vector<std::string>& pins)
+{
+    m_bVerified = false;
+    RETURN_HR_IF(E_UNEXPECTED, m_strPath.empty());
+    // Read sharing only: from here until the program has started nobody can
+    // write, replace, rename or delete it, and the loader can still map it.
+    m_file.Reset(CreateFileA(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    HRESULT hr = m_file ? CheckSignature(pins) : HResultFromLastError();
+    if (FAILED(hr))
+    {
+        Discard();
+        return hr;
+    }
+    m_bVerified = true;
+    return S_OK;
+}
+
+HRESULT CSetupVerifier::CheckSignature(const std::vector<std::string>& pins)
+{
+    std::wstring widePath = NarrowToWide(m_strPath, CP_ACP);
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = widePath.c_str();
+    file.hFile = m_file.Get();   // the check reads the held file, not the path again
+
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    // A revoked publisher or intermediate certificate is refused; the root is
+    // the platform's own trust decision.
+    data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+    data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    LONG status = WinVerifyTrust(noUser, &action, &data);
+    HRESULT hr = status == ERROR_SUCCESS ? S_OK : (FAILED(status) ? static_cast<HRESULT>(status) : TRUST_E_FAIL);
+    if (SUCCEEDED(hr))
+    {
+        // Some platforms accept a chain to any root; whose key signed it is
+        // decided here, not by the chain.
+        std::string pin;
+        hr = SignerPin(data.hWVTStateData, pin);
+        if (SUCCEEDED(hr))
+        {
+            hr = E_SETUP_PUBLISHER_MISMATCH;
+            for (const std::string& pinned : pins)
+                if (pinned == pin)
+                    hr = S_OK;
+        }
+    }
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(noUser, &action, &data);
+    return hr;
+}
+
+void CSetupVerifier::Release()
+{
+    m_bVerified = false;
+    m_file.Reset();
+    m_folder.Reset();
+}
+
+void CSetupVerifier::Discard()
+{
+    m_bVerified = false;
+    m_file.Reset();
+    m_folder.Reset();
+    if (!m_strFolder.empty())
+        RemoveOldFolder(m_strFolder.substr(0, m_strFolder.size() - 1));
+    m_strFolder.clear();
+    m_strPath.clear();
+}
