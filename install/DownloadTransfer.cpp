@@ -56,6 +56,8 @@ CDownloadTransfer::CDownloadTransfer(const Request& request) : m_request(request
 
 CDownloadTransfer::~CDownloadTransfer()
 {
+    // A checked setup program that nobody took will never be started.
+    m_setup.Discard();
     DeleteCriticalSection(&m_lock);
     Module::ObjectDestroyed();
 }
@@ -171,7 +173,12 @@ HRESULT CDownloadTransfer::Run()
     if (m_request.verifySetup && FAILED(hr))
         m_setup.Discard();
     else if (m_request.verifySetup)
+    {
+        // Revocation checks may take a while; the transfer is alive meanwhile.
+        Touch();
         hr = m_setup.Verify();
+        Touch();
+    }
     return hr;
 }
 

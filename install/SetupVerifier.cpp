@@ -41,7 +41,7 @@ std::string HexOf(const BYTE* bytes, DWORD size)
 
 // Plain files directly inside a folder left by an earlier download, then the
 // folder. A folder that is a link to elsewhere is not entered.
-void RemoveOldFolder(const std::string& folder)
+void RemoveFolder(const std::string& folder)
 {
     WIN32_FIND_DATAA found;
     CScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &found));
@@ -66,9 +66,19 @@ void RemoveOldFolders(const std::string& tempDir)
     do
     {
         // One still holding a running setup program stays until a later download.
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            RemoveOldFolder(tempDir + found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        // A folder that a download of another page still holds cannot be
+        // opened for deletion; it is left alone, its files included.
+        std::string folder = tempDir + found.cFileName;
+        CScopedFile probe(CreateFileA(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+        if (!probe)
+            continue;
+        probe.Reset();
+        RemoveFolder(folder);
     } while (FindNextFileA(find.Get(), &found));
 }
 
@@ -215,6 +225,21 @@ HRESULT CSetupVerifier::CheckSignature(const std::vector<std::string>& pins)
     return hr;
 }
 
+CSetupVerifier& CSetupVerifier::operator=(CSetupVerifier&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    m_folder = std::move(other.m_folder);
+    m_file = std::move(other.m_file);
+    m_strFolder.swap(other.m_strFolder);
+    m_strPath.swap(other.m_strPath);
+    m_bVerified = other.m_bVerified;
+    other.m_strFolder.clear();
+    other.m_strPath.clear();
+    other.m_bVerified = false;
+    return *this;
+}
+
 void CSetupVerifier::Release()
 {
     m_bVerified = false;
@@ -228,7 +253,7 @@ void CSetupVerifier::Discard()
     m_file.Reset();
     m_folder.Reset();
     if (!m_strFolder.empty())
-        RemoveOldFolder(m_strFolder.substr(0, m_strFolder.size() - 1));
+        RemoveFolder(m_strFolder.substr(0, m_strFolder.size() - 1));
     m_strFolder.clear();
     m_strPath.clear();
 }

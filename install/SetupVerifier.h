@@ -27,8 +27,10 @@ public:
     ~CSetupVerifier() = default;
     CSetupVerifier(const CSetupVerifier&) = delete;
     CSetupVerifier& operator=(const CSetupVerifier&) = delete;
-    CSetupVerifier(CSetupVerifier&&) = default;
-    CSetupVerifier& operator=(CSetupVerifier&&) = default;
+    // Hands the program over; the source is left empty, so that discarding
+    // it afterwards deletes nothing.
+    CSetupVerifier(CSetupVerifier&& other) noexcept { *this = std::move(other); }
+    CSetupVerifier& operator=(CSetupVerifier&& other) noexcept;
 
     // Whether this build pins a publisher; otherwise the setup program is run
     // as it is saved, without a check.
