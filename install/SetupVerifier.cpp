@@ -22,6 +22,61 @@ struct CryptProvTraits
 };
 using CScopedCryptProv = CScopedValue<CryptProvTraits>;
 
+struct LibraryTraits
+{
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
+using CScopedLibrary = CScopedValue<LibraryTraits>;
+
+template <typename T>
+T ProcOf(HMODULE module, const char* name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The signature functions, taken from the system's own DLLs when a check
+// runs. Linked by import instead, the 32-bit import libraries would also
+// lend their DllRegisterServer and DllUnregisterServer to the control's
+// export table in place of its own.
+struct CTrustApi
+{
+    CScopedLibrary wintrust;
+    CScopedLibrary crypt32;
+    decltype(&WinVerifyTrust) pWinVerifyTrust = nullptr;
+    decltype(&WTHelperProvDataFromStateData) pProvDataFromStateData = nullptr;
+    decltype(&WTHelperGetProvSignerFromChain) pGetProvSignerFromChain = nullptr;
+    decltype(&WTHelperGetProvCertFromChain) pGetProvCertFromChain = nullptr;
+    decltype(&CryptHashPublicKeyInfo) pCryptHashPublicKeyInfo = nullptr;
+
+    HRESULT Load()
+    {
+        char system[MAX_PATH] = "";
+        UINT length = GetSystemDirectoryA(system, MAX_PATH);
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW), length == 0 || length >= MAX_PATH);
+        // Full paths: never a DLL of the same name from the browser's folders.
+        std::string folder = std::string(system) + "\\";
+        wintrust.Reset(LoadLibraryA((folder + "wintrust.dll").c_str()));
+        RETURN_LAST_ERROR_IF(!wintrust);
+        crypt32.Reset(LoadLibraryA((folder + "crypt32.dll").c_str()));
+        RETURN_LAST_ERROR_IF(!crypt32);
+        pWinVerifyTrust = ProcOf<decltype(pWinVerifyTrust)>(wintrust.Get(), "WinVerifyTrust");
+        pProvDataFromStateData =
+            ProcOf<decltype(pProvDataFromStateData)>(wintrust.Get(), "WTHelperProvDataFromStateData");
+        pGetProvSignerFromChain =
+            ProcOf<decltype(pGetProvSignerFromChain)>(wintrust.Get(), "WTHelperGetProvSignerFromChain");
+        pGetProvCertFromChain =
+            ProcOf<decltype(pGetProvCertFromChain)>(wintrust.Get(), "WTHelperGetProvCertFromChain");
+        pCryptHashPublicKeyInfo =
+            ProcOf<decltype(pCryptHashPublicKeyInfo)>(crypt32.Get(), "CryptHashPublicKeyInfo");
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND),
+                     !pWinVerifyTrust || !pProvDataFromStateData || !pGetProvSignerFromChain ||
+                         !pGetProvCertFromChain || !pCryptHashPublicKeyInfo);
+        return S_OK;
+    }
+};
+
 bool IsHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -85,11 +140,11 @@ void RemoveOldFolders(const std::string& tempDir)
 // The pin of the certificate that signed the checked file: the SHA-256 of its
 // SubjectPublicKeyInfo. A publisher that renews its certificate on the same
 // key keeps its pin.
-HRESULT SignerPin(HANDLE state, std::string& pin)
+HRESULT SignerPin(const CTrustApi& api, HANDLE state, std::string& pin)
 {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
-    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = api.pProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer = provider ? api.pGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* cert = signer ? api.pGetProvCertFromChain(signer, 0) : nullptr;
     RETURN_HR_IF(TRUST_E_NOSIGNATURE, !cert || !cert->pCert || !cert->pCert->pCertInfo);
 
     // SHA-256 needs the AES provider type (Windows XP SP3 and later).
@@ -97,8 +152,8 @@ HRESULT SignerPin(HANDLE state, std::string& pin)
     RETURN_LAST_ERROR_IF(!CryptAcquireContextA(prov.Put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
     BYTE hash[32];
     DWORD size = sizeof(hash);
-    RETURN_LAST_ERROR_IF(!CryptHashPublicKeyInfo(prov.Get(), CALG_SHA_256, 0, X509_ASN_ENCODING,
-                                                 &cert->pCert->pCertInfo->SubjectPublicKeyInfo, hash, &size));
+    RETURN_LAST_ERROR_IF(!api.pCryptHashPublicKeyInfo(prov.Get(), CALG_SHA_256, 0, X509_ASN_ENCODING,
+                                                      &cert->pCert->pCertInfo->SubjectPublicKeyInfo, hash, &size));
     RETURN_HR_IF(E_UNEXPECTED, size != sizeof(hash));
     pin = HexOf(hash, size);
     return S_OK;
@@ -185,6 +240,8 @@ HRESULT CSetupVerifier::Verify(const std::vector<std::string>& pins)
 
 HRESULT CSetupVerifier::CheckSignature(const std::vector<std::string>& pins)
 {
+    CTrustApi api;
+    RETURN_IF_FAILED(api.Load());
     std::wstring widePath = NarrowToWide(m_strPath, CP_ACP);
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof(file);
@@ -204,14 +261,14 @@ HRESULT CSetupVerifier::CheckSignature(const std::vector<std::string>& pins)
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    LONG status = WinVerifyTrust(noUser, &action, &data);
+    LONG status = api.pWinVerifyTrust(noUser, &action, &data);
     HRESULT hr = status == ERROR_SUCCESS ? S_OK : (FAILED(status) ? static_cast<HRESULT>(status) : TRUST_E_FAIL);
     if (SUCCEEDED(hr))
     {
         // Some platforms accept a chain to any root; whose key signed it is
         // decided here, not by the chain.
         std::string pin;
-        hr = SignerPin(data.hWVTStateData, pin);
+        hr = SignerPin(api, data.hWVTStateData, pin);
         if (SUCCEEDED(hr))
         {
             hr = E_SETUP_PUBLISHER_MISMATCH;
@@ -221,7 +278,7 @@ HRESULT CSetupVerifier::CheckSignature(const std::vector<std::string>& pins)
         }
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(noUser, &action, &data);
+    api.pWinVerifyTrust(noUser, &action, &data);
     return hr;
 }
 

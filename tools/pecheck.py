@@ -248,7 +248,6 @@ EXPECTED_EXPORTS = [(1, "DllCanUnloadNow"), (2, "DllGetClassObject"),
 ALLOWED_IMPORTS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "ole32.dll", "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "urlmon.dll", "wininet.dll",
-    "wintrust.dll", "crypt32.dll",
     "version.dll", "msvcrt.dll",
 }
 
