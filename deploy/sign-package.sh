@@ -16,6 +16,9 @@
 #                        certificate expires. Every release should use one.
 #     --cafile FILE      verify both signatures against these trusted certificates afterwards
 #     --allow-http       sign a build whose update server address is not https (test runs only)
+#     --unlocked         sign a DLL built without a site list (TAVRINE_ALLOWED_SITES) or without
+#                        a setup publisher (TAVRINE_SETUP_PUBLISHER): any page could then drive
+#                        the control, or it would run any setup program its update server sends
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -23,9 +26,9 @@ OSSLSIGNCODE=${OSSLSIGNCODE:-osslsigncode}
 DESCRIPTION="Tavrine File Share Control 5"
 
 die() { echo "sign-package: $*" >&2; exit 1; }
-usage() { sed -n '7,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '7,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
-build= out= certs= key= pkcs12= passfile= timestamp= cafile= allow_http=0
+build= out= certs= key= pkcs12= passfile= timestamp= cafile= allow_http=0 unlocked=0
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=${2:?}; shift 2 ;;
@@ -37,6 +40,7 @@ while [ $# -gt 0 ]; do
     --timestamp) timestamp=${2:?}; shift 2 ;;
     --cafile) cafile=${2:?}; shift 2 ;;
     --allow-http) allow_http=1; shift ;;
+    --unlocked) unlocked=1; shift ;;
     -h | --help) usage ;;
     *) echo "sign-package: unknown argument $1" >&2; usage ;;
   esac
@@ -70,6 +74,24 @@ machine=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); from pecheck 
 print(PEFile(sys.argv[2]).machine)' "$HERE/../tools" "$dll") || die "cannot read $dll"
 [ "$machine" = i386 ] || die "$dll is built for $machine; the download package holds the 32-bit control"
 
+# What the DLL itself says it locks (its BUILDLOCKS resource, from the build's configuration):
+# the file being signed is the one that counts, whatever the cache says now.
+locks=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); from pecheck import PEFile
+raw = PEFile(sys.argv[2]).resource_bytes("BUILDLOCKS", 1)
+sys.stdout.write(raw.decode("ascii", "replace") if raw is not None else "")' "$HERE/../tools" "$dll") ||
+  die "cannot read $dll"
+lock_value() { printf '%s' "$locks" | sed -n "s/^$1=//p" | head -1; }
+sites=$(lock_value sites)
+publisher=$(lock_value publisher)
+if [ "$unlocked" != 1 ]; then
+  [ -n "$locks" ] ||
+    die "$dll does not say what it locks (no BUILDLOCKS resource); rebuild it, or pass --unlocked to release it unlocked"
+  [ -n "$sites" ] ||
+    die "$dll was built without a site list: any page could drive it. Reconfigure with -DTAVRINE_ALLOWED_SITES=..., or pass --unlocked to release it unlocked"
+  [ -n "$publisher" ] ||
+    die "$dll was built without a setup publisher: it would run any setup program its update server sends. Reconfigure with -DTAVRINE_SETUP_PUBLISHER=<pin>, or pass --unlocked to release it unlocked"
+fi
+
 sign() {
   local in=$1 result=$2
   local args=(sign "${keyargs[@]}" -h sha256 -n "$DESCRIPTION")
@@ -97,3 +119,8 @@ if [ -n "$cafile" ]; then
 fi
 mv -f "$work/TavrineControl.DLL" "$work/TavrineControl.cab" "$out/"
 echo "sign-package: signed $out/TavrineControl.DLL and $out/TavrineControl.cab (update server $url)"
+if [ -n "$sites" ] && [ -n "$publisher" ]; then
+  echo "sign-package: locked to sites $sites; setup publisher $publisher"
+else
+  echo "sign-package: released UNLOCKED (sites: ${sites:-none}; setup publisher: ${publisher:-none})"
+fi

@@ -55,6 +55,8 @@ CDownloadTransfer::CDownloadTransfer(const Request& request) : m_request(request
 
 CDownloadTransfer::~CDownloadTransfer()
 {
+    // A checked setup program that nobody took will never be started.
+    m_setup.Discard();
     Module::ObjectDestroyed();
 }
 
@@ -139,19 +141,41 @@ HRESULT CDownloadTransfer::Run()
     // The fetch must reach the server, not an older copy in the URL cache.
     DeleteUrlCacheEntryA(m_request.url.c_str());
 
+    std::string path = m_request.path;
+    if (m_request.verifySetup)
+    {
+        size_t slash = path.find_last_of("\\/");
+        RETURN_IF_FAILED(m_setup.PrepareFolder(DirectoryOf(path), path.substr(slash + 1)));
+        path = m_setup.Path();
+    }
+
     char staging[MAX_PATH] = "";
-    if (!GetTempFileNameA(DirectoryOf(m_request.path).c_str(), "tav", 0, staging))
-        return HResultFromLastError();
+    if (!GetTempFileNameA(DirectoryOf(path).c_str(), "tav", 0, staging))
+    {
+        HRESULT hr = HResultFromLastError();
+        m_setup.Discard();
+        return hr;
+    }
 
     HRESULT hrInit = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HRESULT hr = Fetch(staging);
     if (SUCCEEDED(hrInit))
         CoUninitialize();
 
-    if (SUCCEEDED(hr) && !MoveFileExA(staging, m_request.path.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (SUCCEEDED(hr) && !MoveFileExA(staging, path.c_str(), MOVEFILE_REPLACE_EXISTING))
         hr = HResultFromLastError();
     if (FAILED(hr))
         DeleteFileA(staging);
+    // A setup program that fails its check is deleted with its folder.
+    if (m_request.verifySetup && FAILED(hr))
+        m_setup.Discard();
+    else if (m_request.verifySetup)
+    {
+        // Revocation checks may take a while; the transfer is alive meanwhile.
+        Touch();
+        hr = m_setup.Verify();
+        Touch();
+    }
     return hr;
 }
 
@@ -222,6 +246,14 @@ DWORD CDownloadTransfer::IdleMilliseconds()
 {
     DWORD last = static_cast<DWORD>(InterlockedCompareExchange(&m_lLastActivity, 0, 0));
     return GetTickCount() - last;
+}
+
+void CDownloadTransfer::TakeVerifiedSetup(CSetupVerifier& setup)
+{
+    // The transfer thread leaves m_setup alone once it has finished.
+    CLock lock(m_lock);
+    if (m_bFinished)
+        setup = std::move(m_setup);
 }
 
 void CDownloadTransfer::TakeProgress(ULONG& received, ULONG& total)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Shared.h"
+#include "install/SetupVerifier.h"
 
 class CDownloadTransfer
 {
@@ -23,6 +24,7 @@ public:
         HWND notify = nullptr;                // null: nobody is posted to, the caller waits
         UINT progressMessage = 0;             // posted when new counts are waiting
         UINT finishedMessage = 0;             // posted once when the transfer has ended
+        bool verifySetup = false;             // saved in a folder of its own, checked and held (CSetupVerifier)
     };
 
     // Starts the thread. On success *ppTransfer holds the caller's reference.
@@ -42,6 +44,9 @@ public:
     DWORD IdleMilliseconds();
     // The latest counts; re-arms the progress message for the next notification.
     void TakeProgress(ULONG& received, ULONG& total);
+    // Hands over the checked and held setup program of a finished transfer
+    // that verified one; otherwise leaves setup empty.
+    void TakeVerifiedSetup(CSetupVerifier& setup);
     // Waits until the transfer ends, or abandons it once it has been idle for
     // stallMs or has run for totalMs. Meanwhile only messages sent from other
     // threads are handled, so no input or timer of the waiting thread runs.
@@ -79,4 +84,5 @@ private:
     ULONG m_ulReceived = 0;
     ULONG m_ulTotal = 0;
     DWORD m_dwStatus = 0;             // HTTP status of the response, 0 before it
+    CSetupVerifier m_setup;           // the transfer thread's until finished, then the taker's
 };

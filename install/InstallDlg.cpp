@@ -141,6 +141,7 @@ HRESULT CInstallDlg::Download(DownloadKind kind)
     request.notify = m_hWnd;
     request.progressMessage = WM_INSTALL_PROGRESS;
     request.finishedMessage = WM_INSTALL_DOWNLOADED;
+    request.verifySetup = CSetupVerifier::IsEnabled();
     DropTransfer();
     return CDownloadTransfer::Start(request, m_pTransfer.Put());
 }
@@ -202,6 +203,15 @@ void CInstallDlg::OnSetupDownloaded()
         return;
     }
     m_bDownloadSettled = true;
+    // A checked setup program runs from the folder where it is held.
+    m_pTransfer->TakeVerifiedSetup(m_verifiedSetup);
+    if (CSetupVerifier::IsEnabled() && !m_verifiedSetup.IsHeld())
+    {
+        FailDownload();
+        return;
+    }
+    if (m_verifiedSetup.IsHeld())
+        m_strSetupPath = m_verifiedSetup.Path();
     DropTransfer();
     // A program that could not be started (missing, not runnable, blocked,
     // elevation declined) never writes its result: waiting for it would keep
@@ -209,9 +219,12 @@ void CInstallDlg::OnSetupDownloaded()
     HINSTANCE started = ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(started) <= 32)
     {
+        m_verifiedSetup.Discard();   // a checked program that did not start is not kept
         FailDownload();
         return;
     }
+    // Started, the program's image is mapped and can no longer change.
+    m_verifiedSetup.Release();
     // The bar keeps its last position; only the text changes.
     SetStatusText(kTextInstalling);
     m_dwPollStart = GetTickCount();

@@ -11,6 +11,7 @@
 #include "base/ModalDlg.h"
 #include "base/Shared.h"
 #include "install/DownloadTransfer.h"
+#include "install/SetupVerifier.h"
 #include "resource.h"
 
 // How the dialog ends (DoModal's answer); -1 is DialogBoxParam's own failure.
@@ -75,6 +76,7 @@ private:
     std::string m_strSetupUrl;
 
     CIfacePtr<CDownloadTransfer> m_pTransfer;   // the running setup download
+    CSetupVerifier m_verifiedSetup;             // the checked setup program, held until started
     bool m_bEnded = false;                      // EndDialog has been called
     bool m_bDownloadSettled = false;            // the setup download's outcome has been acted on
     DWORD m_dwPollStart = 0;

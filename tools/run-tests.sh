@@ -35,7 +35,8 @@ case $which in
   *) usage ;;
 esac
 
-# Configure arguments of the locked build: every option that locks the control goes here.
+# Configure arguments of the locked build: every option that locks the control goes here
+# (the setup publisher's pin is added by build_locked, from a key made for the run).
 LOCKED_ARGS=(
   -DTAVRINE_ALLOWED_SITES=https://www.tavrine.example,https://*.tavrine.example
 )
@@ -75,12 +76,19 @@ build_preset() {
 # The locked build of a preset: its own tree, configured with LOCKED_ARGS, and only what
 # the locked tests need built.
 build_locked() {
-  local preset=$1 build="$ROOT/build/$1-locked" port
+  local preset=$1 build="$ROOT/build/$1-locked" port pin
   port=$(tavrine_test_port "$build")
   mkdir -p "$build"
-  tavrine_log "$preset-locked: configuring (${LOCKED_ARGS[*]})"
+  # The setup publisher is a throw-away key made for the test run (kept in the build tree,
+  # never in the sources); the tests sign their setup programs with it and with another.
+  pin=$("$ROOT/tools/make-test-publisher.sh" "$build/test-publisher") || {
+    tavrine_log "$preset-locked: making the test publisher key FAILED"
+    return 1
+  }
+  local args=("${LOCKED_ARGS[@]}" -DTAVRINE_SETUP_PUBLISHER="$pin")
+  tavrine_log "$preset-locked: configuring (${args[*]})"
   if ! (cd "$ROOT" && cmake --preset "$preset" -B "$build" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port" \
-          "${LOCKED_ARGS[@]}") >"$build/configure.log" 2>&1; then
+          "${args[@]}") >"$build/configure.log" 2>&1; then
     cat "$build/configure.log"
     tavrine_log "$preset-locked: configure FAILED"
     return 1

@@ -3,8 +3,11 @@
 that every place stating the control's version agrees with the project version.
 
     deploycheck.py cabinet --cab C --dll D --inf I     the cabinet against the DLL it was built from
-    deploycheck.py signing --build B --source S        signs a copy of the package with a
-                                                       throw-away certificate and verifies it
+    deploycheck.py signing --build B --source S [--cc CC --rc RC]
+                                                       signs a copy of the package with a
+                                                       throw-away certificate and verifies it;
+                                                       refusals of unlocked builds, with stand-in
+                                                       DLLs built by CC and RC
     deploycheck.py page --source S --dll D             the sample page against page.js and the control
     deploycheck.py version --source S --dll D [--inf I]
                                                        CMake, version resource, .inf, README, page
@@ -220,12 +223,14 @@ def make_certificate(folder, name):
     return cert, key
 
 
-def fake_build(folder, build, url, machine=None):
-    """A build tree holding the real DLL and .inf but an update address of our choosing,
-    and optionally the DLL's machine field changed."""
+def fake_build(folder, build, url, machine=None, dll=None):
+    """A build tree holding the real DLL (or the given one) and .inf but an update address
+    of our choosing, and optionally the DLL's machine field changed."""
     os.makedirs(folder)
     os.symlink(os.path.join(build, INF_NAME), os.path.join(folder, INF_NAME))
-    if machine is None:
+    if dll is not None:
+        os.symlink(dll, os.path.join(folder, DLL_NAME))
+    elif machine is None:
         os.symlink(os.path.join(build, DLL_NAME), os.path.join(folder, DLL_NAME))
     else:
         with open(os.path.join(build, DLL_NAME), "rb") as f:
@@ -236,6 +241,56 @@ def fake_build(folder, build, url, machine=None):
     with open(os.path.join(folder, "CMakeCache.txt"), "w") as f:
         f.write("TAVRINE_UPDATE_URL:STRING=%s\n" % url)
     return folder
+
+
+def stand_in_dll(folder, name, locks, cc, rc):
+    """A small 32-bit DLL that carries only the lock marker the control's build puts in its
+    resources (BUILDLOCKS 1); locks None leaves the marker out."""
+    src, res, dll = (os.path.join(folder, name + ext) for ext in (".c", ".rc", ".dll"))
+    with open(src, "w") as f:
+        f.write("int __stdcall DllMain(void *m, unsigned r, void *p) { return 1; }\n")
+    objects = [src]
+    if locks is not None:
+        with open(res, "w") as f:
+            f.write('LANGUAGE 0x12, 1\n1 BUILDLOCKS { "%s" }\n' % locks.replace("\n", "\\n"))
+        rc_code, text = run([rc, "-O", "coff", "-i", res, "-o", res + ".o"])
+        if not check(rc_code == 0, "the resource compiler failed on %s: %s" % (res, text.strip())):
+            return None
+        objects.append(res + ".o")
+    cc_code, text = run([cc, "-shared", "-o", dll] + objects)
+    if not check(cc_code == 0, "cannot build the stand-in DLL %s: %s" % (name, text.strip())):
+        return None
+    return dll
+
+
+def check_lock_refusals(tmp, build, sign, cert, key, cc, rc):
+    """A release must lock the site list and the setup publisher unless told it is unlocked;
+    what counts is the marker in the DLL being signed."""
+    pin = "ab" * 32
+    cases = (  # name, marker, signed without --unlocked
+        ("locked", "publisher=%s\nsites=https://www.tavrine.example\n" % pin, True),
+        ("no-publisher", "publisher=\nsites=https://www.tavrine.example\n", False),
+        ("no-sites", "publisher=%s\nsites=\n" % pin, False),
+        ("neither", "publisher=\nsites=\n", False),
+        ("no-marker", None, False),
+    )
+    for name, locks, allowed in cases:
+        dll = stand_in_dll(tmp, name, locks, cc, rc)
+        if not dll:
+            continue
+        tree = fake_build(os.path.join(tmp, "locks-" + name), build, "https://update.example.net", dll=dll)
+        out = os.path.join(tmp, "locks-out-" + name)
+        code, text = sign(tree, out, "--certs", cert, "--key", key)
+        signed = code == 0 and os.path.exists(os.path.join(out, "TavrineControl.cab"))
+        check(signed == allowed, "sign-package.sh %s a DLL with lock marker %r (exit %d): %s"
+              % ("refused" if allowed else "signed", locks, code, text.strip()))
+        if allowed:
+            check("UNLOCKED" not in text, "a locked release is reported as unlocked: %s" % text.strip())
+            continue
+        code, text = sign(tree, out, "--certs", cert, "--key", key, "--unlocked")
+        check(code == 0 and "UNLOCKED" in text,
+              "sign-package.sh --unlocked did not sign the %s DLL as unlocked (exit %d): %s"
+              % (name, code, text.strip()))
 
 
 def verifies(path, cafile):
@@ -263,13 +318,13 @@ def cmd_signing(args):
                            ("a 64-bit build",
                             fake_build(os.path.join(tmp, "x64"), build, "https://update.example.net", 0x8664))):
             out = os.path.join(tmp, "refused-" + os.path.basename(tree))
-            rc, text = sign(tree, out, "--certs", cert, "--key", key)
+            rc, text = sign(tree, out, "--certs", cert, "--key", key, "--unlocked")
             check(rc != 0 and not os.path.exists(os.path.join(out, "TavrineControl.cab")),
                   "sign-package.sh signed %s (exit %d): %s" % (what, rc, text.strip()))
 
         # PEM certificate and key; the script's own verification against the right certificate.
         out = os.path.join(tmp, "pem")
-        rc, text = sign(https, out, "--certs", cert, "--key", key, "--cafile", cert)
+        rc, text = sign(https, out, "--certs", cert, "--key", key, "--cafile", cert, "--unlocked")
         if check(rc == 0, "sign-package.sh with a PEM key failed (exit %d): %s" % (rc, text.strip())):
             check_signed(out, cert, other, tmp)
 
@@ -281,14 +336,17 @@ def cmd_signing(args):
                         "-passout", "file:" + pw])
         if check(rc == 0, "openssl cannot make a PKCS#12 file: %s" % text.strip()):
             out = os.path.join(tmp, "pfx")
-            rc, text = sign(build, out, "--pkcs12", pfx, "--pass-file", pw, "--allow-http")
+            rc, text = sign(build, out, "--pkcs12", pfx, "--pass-file", pw, "--allow-http", "--unlocked")
             if check(rc == 0, "sign-package.sh with a PKCS#12 key failed (exit %d): %s" % (rc, text.strip())):
                 check_signed(out, cert, other, tmp)
-            rc, text = sign(build, os.path.join(tmp, "nopass"), "--pkcs12", pfx, "--allow-http")
+            rc, text = sign(build, os.path.join(tmp, "nopass"), "--pkcs12", pfx, "--allow-http", "--unlocked")
             check(rc != 0, "sign-package.sh signed with a PKCS#12 key without its password")
 
+        check_lock_refusals(tmp, build, sign, cert, key, args.cc, args.rc)
+
         # The script's verification must reject a signature from a certificate it was not given.
-        rc, text = sign(https, os.path.join(tmp, "wrongca"), "--certs", cert, "--key", key, "--cafile", other)
+        rc, text = sign(https, os.path.join(tmp, "wrongca"), "--certs", cert, "--key", key, "--cafile", other,
+                        "--unlocked")
         check(rc != 0, "sign-package.sh accepted signatures that do not verify against --cafile")
 
     check_no_key_material(args.source)
@@ -573,6 +631,8 @@ def main():
     p = sub.add_parser("signing")
     p.add_argument("--build", required=True)
     p.add_argument("--source", default=SOURCE)
+    p.add_argument("--cc", default="i686-w64-mingw32-gcc", help="C compiler for the stand-in DLLs")
+    p.add_argument("--rc", default="i686-w64-mingw32-windres", help="resource compiler for them")
     p = sub.add_parser("page")
     p.add_argument("--source", default=SOURCE)
     p.add_argument("--dll", required=True)
