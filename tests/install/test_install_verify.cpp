@@ -8,8 +8,10 @@
 
 #include <objbase.h>
 
+#include "BuildConfig.h"
 #include "TavrineControl.h"
 #include "install/SetupVerifier.h"
+#include "programs/pagehost/BrowserSite.h"
 
 namespace
 {
@@ -171,6 +173,17 @@ static void test_through_control()
     IVedADA* control = nullptr;
     hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA, reinterpret_cast<void**>(&control));
     ok(hr == S_OK && control, "CoCreateInstance: %#lx", static_cast<unsigned long>(hr));
+    // A build also locked to its sites serves only an allowed page: the control
+    // gets the site a browser would give it, on such a page.
+    const std::wstring pageUrl = L"https://www.tavrine.example/upload.html";
+    CIfacePtr<IObjectWithSite> withSite;
+    if (control && sizeof(TAVRINE_ALLOWED_SITES) > 1)
+    {
+        hr = control->QueryInterface(IID_IObjectWithSite, withSite.PutVoid());
+        CIfacePtr<IOleClientSite> site;
+        site.Attach(new CClientSite(pageUrl, SiteVia::Both));
+        ok(hr == S_OK && SUCCEEDED(withSite->SetSite(site.Get())), "site offered: %#lx", static_cast<unsigned long>(hr));
+    }
     if (control)
     {
         const PackageNames& p = Package(true);
@@ -184,6 +197,11 @@ static void test_through_control()
             ok(SetupRuns() == (pinned ? 1 : 0), "%s: %d runs", name, SetupRuns());
             ok(FileExists(InstallDir() + p.localVersion) == pinned, "%s: installed %d", name,
                FileExists(InstallDir() + p.localVersion));
+        }
+        if (withSite)
+        {
+            withSite->SetSite(nullptr);
+            withSite.Reset();
         }
         control->Release();
     }
