@@ -311,7 +311,7 @@ def _table(**by_version):
 
 IMPORT_MINIMUM = {
     "advapi32.dll": _table(
-        v5_0="RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
+        v5_0="CryptAcquireContextA CryptReleaseContext RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
              "RegQueryInfoKeyA RegQueryValueExA RegSetValueExA",
         v6_0="RegDeleteTreeA RegDeleteTreeW RegGetValueA"),
     "comctl32.dll": _table(
@@ -319,18 +319,18 @@ IMPORT_MINIMUM = {
              "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
     "gdi32.dll": _table(v5_0="DeleteObject"),
     "kernel32.dll": _table(
-        v5_0="CloseHandle CreateEventA CreateFileA CreateSemaphoreA CreateSemaphoreW CreateThread "
+        v5_0="AreFileApisANSI CloseHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateSemaphoreA CreateSemaphoreW CreateThread "
              "DeleteCriticalSection DeleteFileA DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
-             "FindClose FindFirstFileA FindNextFileA FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
+             "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
              "GetFileAttributesExA GetFileInformationByHandle GetFullPathNameA GetLastError GetLocaleInfoA "
              "GetLogicalDrives GetModuleFileNameA GetModuleHandleA GetModuleHandleW GetProcAddress "
-             "GetStartupInfoA GetSystemTimeAsFileTime GetTempFileNameA GetTempPathA GetThreadLocale "
+             "GetStartupInfoA GetSystemDirectoryA GetSystemTimeAsFileTime GetTempFileNameA GetTempPathA GetThreadLocale "
              "GetTickCount GetUserDefaultLCID GetVersionExA HeapAlloc HeapCreate HeapDestroy HeapFree "
              "InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement InterlockedExchange "
              "InterlockedIncrement IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW "
              "LoadResource LockResource MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
-             "ReadFile ReleaseSemaphore SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
+             "ReadFile ReleaseSemaphore RemoveDirectoryA SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
              "SetLastError SetUnhandledExceptionFilter SizeofResource Sleep TerminateProcess TlsAlloc TlsFree "
              "TlsGetValue TlsSetValue UnhandledExceptionFilter VirtualProtect VirtualQuery WaitForSingleObject "
              "WideCharToMultiByte WriteFile",
@@ -346,11 +346,11 @@ IMPORT_MINIMUM = {
         # Added with the msvcrt.dll of Windows XP.
         v5_1="___lc_codepage_func ___mb_cur_max_func __iob_func",
         v6_0="_create_locale _free_locale _mbscmp_l _stricmp_l _strnicmp_l"),
-    "ole32.dll": _table(v5_0="CoCreateInstance CoInitializeEx CoTaskMemFree CoUninitialize"),
+    "ole32.dll": _table(v5_0="CoCreateGuid CoCreateInstance CoInitializeEx CoTaskMemFree CoUninitialize"),
     "oleaut32.dll": _table(
         v5_0="LoadRegTypeLib LoadTypeLib RegisterTypeLib SysAllocString SysAllocStringLen SysFreeString "
              "SysStringLen UnRegisterTypeLib VariantChangeType VariantClear VariantInit"),
-    "shell32.dll": _table(v5_0="SHGetFileInfoA SHGetSpecialFolderPathA ShellExecuteA"),
+    "shell32.dll": _table(v5_0="SHGetFileInfoA SHGetSpecialFolderPathA ShellExecuteA ShellExecuteExA"),
     "shlwapi.dll": _table(v5_0="SHDeleteKeyA StrFormatByteSize64A StrFormatByteSizeA"),
     "urlmon.dll": _table(v5_0="URLDownloadToFileA"),
     "user32.dll": _table(
@@ -359,7 +359,7 @@ IMPORT_MINIMUM = {
              "MsgWaitForMultipleObjects PeekMessageA PostMessageA SendMessageA SendMessageTimeoutA "
              "SendMessageW SetTimer SetWindowLongA SetWindowLongPtrA SetWindowTextA SetWindowTextW "
              "UpdateWindow"),
-    "wininet.dll": _table(v5_0="DeleteUrlCacheEntryA"),
+    "wininet.dll": _table(v5_0="DeleteUrlCacheEntryA InternetCrackUrlW"),
 }
 
 # IMAGE_DLLCHARACTERISTICS_* and IMAGE_SCN_* bits the hardening checks read.
