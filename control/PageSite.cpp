@@ -9,12 +9,11 @@
 
 namespace
 {
-HRESULT TakeUrl(BSTR text, std::wstring& url)
+// An empty answer is a site that cannot tell its URL.
+HRESULT TakeUrl(const CBstr& text, std::wstring& url)
 {
-    CBstr owned;
-    owned.Reset(text);
-    RETURN_HR_IF(E_FAIL, !owned.Get() || owned.Length() == 0);
-    url.assign(owned.Get(), owned.Length());
+    RETURN_HR_IF(E_FAIL, !text.Get() || text.Length() == 0);
+    url.assign(text.Get(), text.Length());
     return S_OK;
 }
 
@@ -25,13 +24,8 @@ HRESULT ReadBrowserUrl(IUnknown* site, std::wstring& url)
     CIfacePtr<IWebBrowser2> browser;
     RETURN_IF_FAILED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.PutVoid()));
     RETURN_HR_IF(E_NOINTERFACE, !browser);
-    BSTR text = nullptr;
-    HRESULT hr = browser->get_LocationURL(&text);
-    if (FAILED(hr))
-    {
-        SysFreeString(text);
-        return hr;
-    }
+    CBstr text;
+    RETURN_IF_FAILED(browser->get_LocationURL(text.Put()));
     return TakeUrl(text, url);
 }
 
@@ -44,13 +38,8 @@ HRESULT ReadDocumentUrl(IUnknown* site, std::wstring& url)
     RETURN_HR_IF(E_NOINTERFACE, !container);
     CIfacePtr<IHTMLDocument2> document;
     RETURN_IF_FAILED(container->QueryInterface(IID_IHTMLDocument2, document.PutVoid()));
-    BSTR text = nullptr;
-    HRESULT hr = document->get_URL(&text);
-    if (FAILED(hr))
-    {
-        SysFreeString(text);
-        return hr;
-    }
+    CBstr text;
+    RETURN_IF_FAILED(document->get_URL(text.Put()));
     return TakeUrl(text, url);
 }
 }
