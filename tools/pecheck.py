@@ -118,8 +118,8 @@ class PEFile:
         self.export_function_count = nfuncs
         return self.cstring(name_rva), sorted(result)
 
-    def imports(self):
-        names = []
+    def _import_descriptors(self):
+        """(DLL name, name-thunk RVA) of every import descriptor, delay-loaded ones included."""
         rva, _ = self.directory(1)
         if rva:
             off = self.offset(rva)
@@ -127,7 +127,7 @@ class PEFile:
                 desc = struct.unpack_from("<IIIII", self.data, off)
                 if not any(desc):
                     break
-                names.append(self.cstring(desc[3]))
+                yield self.cstring(desc[3]), desc[0] or desc[4]
                 off += 20
         rva, _ = self.directory(13)      # delay-load imports
         if rva:
@@ -136,16 +136,17 @@ class PEFile:
                 desc = struct.unpack_from("<IIIIIIII", self.data, off)
                 if not any(desc):
                     break
-                names.append(self.cstring(desc[1]))
+                yield self.cstring(desc[1]), desc[4]
                 off += 32
-        return names
+
+    def imports(self):
+        return [dll for dll, _ in self._import_descriptors()]
 
     def imported_functions(self):
         """Functions by DLL, names as imported, ordinals as '#n'; delay-loaded ones included."""
         result = {}
         width, top = (8, 1 << 63) if self.is64 else (4, 1 << 31)
-
-        def walk(dll, thunk_rva):
+        for dll, thunk_rva in self._import_descriptors():
             names = result.setdefault(dll, [])
             off = self.offset(thunk_rva)
             while True:
@@ -157,25 +158,6 @@ class PEFile:
                 else:
                     names.append(self.cstring((value & 0x7FFFFFFF) + 2))   # past the hint
                 off += width
-
-        rva, _ = self.directory(1)
-        if rva:
-            off = self.offset(rva)
-            while True:
-                desc = struct.unpack_from("<IIIII", self.data, off)
-                if not any(desc):
-                    break
-                walk(self.cstring(desc[3]), desc[0] or desc[4])
-                off += 20
-        rva, _ = self.directory(13)
-        if rva:
-            off = self.offset(rva)
-            while True:
-                desc = struct.unpack_from("<IIIIIIII", self.data, off)
-                if not any(desc):
-                    break
-                walk(self.cstring(desc[1]), desc[4])
-                off += 32
         return result
 
     # --- resources ---------------------------------------------------------------
