@@ -15,15 +15,6 @@
 
 namespace
 {
-IVedADA* CreateControl()
-{
-    IVedADA* control = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA,
-                                  reinterpret_cast<void**>(&control));
-    ok(hr == S_OK, "CoCreateInstance returned %#lx\n", hr);
-    return control;
-}
-
 bool Supports(IUnknown* object, REFIID riid)
 {
     IUnknown* unk = reinterpret_cast<IUnknown*>(0xdeadbeef);

@@ -34,15 +34,6 @@ public:
     LONG refs = 1;
 };
 
-IVedADA* CreateControl()
-{
-    IVedADA* control = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA,
-                                  reinterpret_cast<void**>(&control));
-    ok(hr == S_OK, "CoCreateInstance returned %#lx\n", hr);
-    return control;
-}
-
 bool PopUpValueExists(const char* name)
 {
     HKEY key = nullptr;

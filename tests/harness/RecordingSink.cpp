@@ -2,6 +2,7 @@
 #include "harness/RecordingSink.h"
 
 #include "TavrineControl.h"
+#include "harness/TestHarness.h"
 
 STDMETHODIMP CRecordingSink::QueryInterface(REFIID riid, void** ppv)
 {
@@ -140,4 +141,13 @@ size_t CRecordingSink::SelectionCount()
 {
     CLock lock(m_selectionLock);
     return m_selections.size();
+}
+
+IVedADA* CreateControl()
+{
+    IVedADA* control = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_VedADA, nullptr, CLSCTX_INPROC_SERVER, IID_IVedADA,
+                                  reinterpret_cast<void**>(&control));
+    ok(hr == S_OK, "CoCreateInstance returned %#lx\n", hr);
+    return control;
 }

@@ -73,3 +73,8 @@ private:
     CCriticalSection m_selectionLock;
     std::vector<SelectEvent> m_selections;
 };
+
+struct IVedADA;
+// A registered control made by CoCreateInstance, as a page's object tag makes it;
+// null (and a failed check) when it cannot be made.
+IVedADA* CreateControl();
