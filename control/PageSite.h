@@ -1,13 +1,22 @@
-// CPageSite: the site a browser hands the control (IObjectWithSite) and the
-// page URL read from it on demand. Lives in the control object; runs on the
-// page's thread.
+// CPageSite: the sites a browser hands the control (an object tag's client
+// site through IOleObject, a script engine's through IObjectWithSite) and what
+// they tell of the page, read on demand. Lives in the control object; runs on
+// the page's thread.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 #include <string>
+#include <vector>
 
 #include "base/Shared.h"
+
+// The page as its site tells it at one moment.
+struct PageAddress
+{
+    std::wstring url;                 // the document that holds the control
+    std::vector<std::wstring> tops;   // the top-level window's address, as each way told it
+};
 
 class CPageSite
 {
@@ -16,10 +25,19 @@ public:
     void Set(IUnknown* site);
     HRESULT Get(REFIID riid, void** ppv) const;
 
-    // The URL of the page now, read afresh (a page navigates): the browser
-    // object's location, or else the document's URL from the site's container.
-    HRESULT ReadUrl(std::wstring& url) const;
+    // IOleObject: the client site of an object tag; a null site drops it.
+    void SetClientSite(IOleClientSite* site);
+    HRESULT GetClientSite(IOleClientSite** site) const;
+
+    // The page now, read afresh (a page navigates), from the client site when
+    // there is one, else from the other site. The document's URL is the page's;
+    // where the browser object is reachable too, its address must have the same
+    // origin. The top-level window's address comes from the browser's way up,
+    // from the window's top, or both. Fails when the site cannot tell the page,
+    // when the two ways disagree, or when no top-level address can be read.
+    HRESULT ReadPage(PageAddress& page) const;
 
 private:
     CIfacePtr<IUnknown> m_site;
+    CIfacePtr<IOleClientSite> m_clientSite;
 };

@@ -42,7 +42,8 @@ HRESULT CVedADA::Create(IUnknown* pOuter, REFIID riid, void** ppv)
 
 CVedADA::CVedADA(IUnknown* pOuter)
     : m_pOuter(pOuter ? pOuter : &m_inner),
-      m_eventsPoint(static_cast<IConnectionPointContainer*>(this), m_pOuter, DIID__IVedADAEvents)
+      m_eventsPoint(static_cast<IConnectionPointContainer*>(this), m_pOuter, DIID__IVedADAEvents),
+      m_oleObject(m_pOuter, m_pageSite)
 {
     Module::Lock();
 }
@@ -96,6 +97,9 @@ STDMETHODIMP CVedADA::CInnerUnknown::QueryInterface(REFIID riid, void** ppv)
         result = static_cast<IObjectSafety*>(self);
     else if (kSiteLockBuilt && IsEqualIID(riid, IID_IObjectWithSite))
         result = static_cast<IObjectWithSite*>(self);
+    // A browser hands an object tag's control its site only through IOleObject.
+    else if (kSiteLockBuilt && IsEqualIID(riid, IID_IOleObject))
+        result = &self->m_oleObject;
     else
         return E_NOINTERFACE;
     result->AddRef();
@@ -348,8 +352,15 @@ bool CVedADA::PageMayCall() noexcept
     try
     {
         // Read for every call: the page may have navigated since the last one.
-        std::wstring url;
-        return SUCCEEDED(m_pageSite.ReadUrl(url)) && CSiteLock::ForBuild().AllowsUrl(url);
+        // Both the page and the window on top of it must be served: an allowed
+        // page framed by a stranger could be steered by it.
+        PageAddress page;
+        if (FAILED(m_pageSite.ReadPage(page)) || !CSiteLock::ForBuild().AllowsUrl(page.url))
+            return false;
+        for (const std::wstring& top : page.tops)
+            if (!CSiteLock::ForBuild().AllowsUrl(top))
+                return false;
+        return true;
     }
     catch (...)
     {
@@ -364,11 +375,13 @@ bool CVedADA::PageMayCall() noexcept
 template <typename Body>
 HRESULT CVedADA::RunMethod(Body&& body)
 {
+    // Held before the page's URL is read: asking the site may pump messages,
+    // and a page handler run meanwhile may drop the last reference.
+    CIfacePtr<IUnknown> keepAlive(m_pOuter);
     // A build locked to its sites declines, before anything is done, every
     // call of a page that is not one of them.
     if (!PageMayCall())
         return S_FALSE;
-    CIfacePtr<IUnknown> keepAlive(m_pOuter);
     return Guarded(body);
 }
 

@@ -13,6 +13,7 @@
 
 #include "TavrineControl.h"
 #include "control/ConnectionPoint.h"
+#include "control/OleObject.h"
 #include "control/PageSite.h"
 
 struct CompanionTarget;
@@ -117,6 +118,8 @@ private:
     std::string m_strDownListFile;
     std::string m_strUpListFile;
 
-    // The page's site, asked for the page's URL on every call of a locked build.
+    // The page's sites, asked for the page's address on every call of a locked
+    // build; an object tag's client site arrives through m_oleObject.
     CPageSite m_pageSite;
+    COleObject m_oleObject;
 };

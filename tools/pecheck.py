@@ -328,7 +328,8 @@ IMPORT_MINIMUM = {
         # Added with the msvcrt.dll of Windows XP.
         v5_1="___lc_codepage_func ___mb_cur_max_func __iob_func",
         v6_0="_create_locale _free_locale _mbscmp_l _stricmp_l _strnicmp_l"),
-    "ole32.dll": _table(v5_0="CoCreateGuid CoCreateInstance CoInitializeEx CoTaskMemFree CoUninitialize"),
+    "ole32.dll": _table(v5_0="CoCreateGuid CoCreateInstance CoInitializeEx CoTaskMemFree CoUninitialize "
+                             "CreateOleAdviseHolder"),
     "oleaut32.dll": _table(
         v5_0="LoadRegTypeLib LoadTypeLib RegisterTypeLib SysAllocString SysAllocStringLen SysFreeString "
              "SysStringLen UnRegisterTypeLib VariantChangeType VariantClear VariantInit"),

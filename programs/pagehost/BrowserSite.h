@@ -1,9 +1,12 @@
 // A site offered to a control the way a browser offers one: its service
 // provider hands out the browser object (SID_SWebBrowserApp, IWebBrowser2 with
-// get_LocationURL) and its container is the document (IHTMLDocument2 with
-// get_URL). Shared by the page host and by the tests that drive a control locked
-// to its sites. The URL is referenced, not copied: a navigation is a new value
-// in the owner's string. Runs on the thread of the control it is given to.
+// get_LocationURL, get_TopLevelContainer and get_Parent) and its container is
+// the document (IHTMLDocument2 with get_URL, whose window's get_top leads to the
+// top window's document). The page may sit in a frame of another top window, and
+// the browser's address may differ from the document's (a navigation under way).
+// Shared by the page host and by the tests that drive a control locked to its
+// sites. The URLs are referenced, not copied: a navigation is a new value in the
+// owner's strings. Runs on the thread of the control it is given to.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +15,7 @@
 #include <mshtml.h>
 #include <servprov.h>
 #include <shlguid.h>
+#include <functional>
 #include <string>
 
 #include "base/Shared.h"
@@ -62,6 +66,31 @@ protected:
 
 enum class SiteVia { Both, Browser, Document, None };
 
+// What the page's browser shows; read at every call, since a page navigates.
+struct CPageUrls
+{
+    std::wstring document;   // the document that holds the control
+    std::wstring browser;    // the address of the browser object (the frame's)
+    std::wstring top;        // the top window's address; empty: the page is on top
+    // Runs while the control reads the document's URL, as a page handler may run
+    // while a browser pumps messages for the call (tests only).
+    std::function<void()> whileReading;
+};
+
+// "scheme://authority" in lower case, as far as the host needs it to tell
+// whether script of one page may reach the other's document.
+inline std::wstring OriginOf(const std::wstring& url)
+{
+    size_t scheme = url.find(L"://");
+    if (scheme == std::wstring::npos)
+        return url;
+    size_t end = url.find_first_of(L"/?#", scheme + 3);
+    std::wstring origin = url.substr(0, end);
+    for (wchar_t& c : origin)
+        c = static_cast<wchar_t>(towlower(c));
+    return origin;
+}
+
 inline HRESULT ReturnUrl(const std::wstring& url, BSTR* out)
 {
     if (!out)
@@ -70,11 +99,12 @@ inline HRESULT ReturnUrl(const std::wstring& url, BSTR* out)
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-// The browser object a site hands out for SID_SWebBrowserApp.
+// The browser object a site hands out for SID_SWebBrowserApp: the frame's, or,
+// through get_Parent, the top window's.
 class CBrowser : public CRefObject<IWebBrowser2>
 {
 public:
-    explicit CBrowser(const std::wstring& url) : m_url(url) {}
+    CBrowser(const CPageUrls& urls, bool top) : m_urls(urls), m_top(top) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -89,7 +119,24 @@ public:
         return S_OK;
     }
     NO_DISPATCH
-    STDMETHODIMP get_LocationURL(BSTR* url) override { return ReturnUrl(m_url, url); }
+    STDMETHODIMP get_LocationURL(BSTR* url) override { return ReturnUrl(m_top ? m_urls.top : m_urls.browser, url); }
+    STDMETHODIMP get_TopLevelContainer(VARIANT_BOOL* top) override
+    {
+        if (!top)
+            return E_POINTER;
+        *top = m_top || m_urls.top.empty() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    STDMETHODIMP get_Parent(IDispatch** parent) override
+    {
+        if (!parent)
+            return E_POINTER;
+        *parent = nullptr;
+        // A top-level browser is its own parent.
+        CIfacePtr<IWebBrowser2> browser;
+        browser.Attach(new CBrowser(m_urls, m_top || !m_urls.top.empty()));
+        return browser->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(parent));
+    }
     STUB(GoBack, ())
     STUB(GoForward, ())
     STUB(GoHome, ())
@@ -99,10 +146,8 @@ public:
     STUB(Refresh2, (VARIANT*))
     STUB(Stop, ())
     STUB(get_Application, (IDispatch**))
-    STUB(get_Parent, (IDispatch**))
     STUB(get_Container, (IDispatch**))
     STUB(get_Document, (IDispatch**))
-    STUB(get_TopLevelContainer, (VARIANT_BOOL*))
     STUB(get_Type, (BSTR*))
     STUB(get_Left, (LONG*))
     STUB(put_Left, (LONG))
@@ -154,14 +199,16 @@ public:
     STUB(get_Resizable, (VARIANT_BOOL*))
     STUB(put_Resizable, (VARIANT_BOOL))
 private:
-    const std::wstring& m_url;   // read at every call: a page may navigate
+    const CPageUrls& m_urls;
+    bool m_top;
 };
 
-// The page's document, which is also the container of the control's site.
+// The page's document, which is also the container of the control's site; or,
+// reached through the window's top, the top window's document.
 class CDocument : public CRefObject<IHTMLDocument2>, public IOleContainer
 {
 public:
-    explicit CDocument(const std::wstring& url) : m_url(url) {}
+    CDocument(const CPageUrls& urls, bool top) : m_urls(urls), m_top(top) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -181,7 +228,13 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return CRefObject::AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return CRefObject::Release(); }
     NO_DISPATCH
-    STDMETHODIMP get_URL(BSTR* url) override { return ReturnUrl(m_url, url); }
+    STDMETHODIMP get_URL(BSTR* url) override
+    {
+        if (!m_top && m_urls.whileReading)
+            m_urls.whileReading();
+        return ReturnUrl(m_top ? m_urls.top : m_urls.document, url);
+    }
+    STDMETHODIMP get_parentWindow(IHTMLWindow2** window) override;
     // IOleContainer
     STUB(ParseDisplayName, (IBindCtx*, LPOLESTR, ULONG*, IMoniker**))
     STUB(EnumObjects, (DWORD, IEnumUnknown**))
@@ -286,7 +339,6 @@ public:
     STUB(put_onselectstart, (VARIANT))
     STUB(get_onselectstart, (VARIANT*))
     STUB(elementFromPoint, (LONG, LONG, IHTMLElement**))
-    STUB(get_parentWindow, (IHTMLWindow2**))
     STUB(get_styleSheets, (IHTMLStyleSheetsCollection**))
     STUB(put_onbeforeupdate, (VARIANT))
     STUB(get_onbeforeupdate, (VARIANT*))
@@ -295,13 +347,134 @@ public:
     STUB(toString, (BSTR*))
     STUB(createStyleSheet, (BSTR, LONG, IHTMLStyleSheet**))
 private:
-    const std::wstring& m_url;   // read at every call: a page may navigate
+    const CPageUrls& m_urls;
+    bool m_top;
 };
+
+// The window of a document: its top window, and the document of either. Script
+// of one origin may not reach the document of another, so a foreign top window
+// refuses its document (access denied), as a browser's does.
+class CWindow : public CRefObject<IHTMLWindow2>
+{
+public:
+    CWindow(const CPageUrls& urls, bool top) : m_urls(urls), m_top(top) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, IID_IHTMLFramesCollection2) && !IsEqualIID(riid, IID_IHTMLWindow2))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IHTMLWindow2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    NO_DISPATCH
+    STDMETHODIMP get_top(IHTMLWindow2** top) override
+    {
+        if (!top)
+            return E_POINTER;
+        *top = new CWindow(m_urls, m_top || !m_urls.top.empty());
+        return S_OK;
+    }
+    STDMETHODIMP get_document(IHTMLDocument2** document) override
+    {
+        if (!document)
+            return E_POINTER;
+        *document = nullptr;
+        if (m_top && OriginOf(m_urls.top) != OriginOf(m_urls.document))
+            return E_ACCESSDENIED;
+        *document = new CDocument(m_urls, m_top);
+        return S_OK;
+    }
+    STUB(item, (VARIANT*, VARIANT*))
+    STUB(get_length, (LONG*))
+    STUB(get_frames, (IHTMLFramesCollection2**))
+    STUB(put_defaultStatus, (BSTR))
+    STUB(get_defaultStatus, (BSTR*))
+    STUB(put_status, (BSTR))
+    STUB(get_status, (BSTR*))
+    STUB(setTimeout, (BSTR, LONG, VARIANT*, LONG*))
+    STUB(clearTimeout, (LONG))
+    STUB(alert, (BSTR))
+    STUB(confirm, (BSTR, VARIANT_BOOL*))
+    STUB(prompt, (BSTR, BSTR, VARIANT*))
+    STUB(get_Image, (IHTMLImageElementFactory**))
+    STUB(get_location, (IHTMLLocation**))
+    STUB(get_history, (IOmHistory**))
+    STUB(close, ())
+    STUB(put_opener, (VARIANT))
+    STUB(get_opener, (VARIANT*))
+    STUB(get_navigator, (IOmNavigator**))
+    STUB(put_name, (BSTR))
+    STUB(get_name, (BSTR*))
+    STUB(get_parent, (IHTMLWindow2**))
+    STUB(open, (BSTR, BSTR, BSTR, VARIANT_BOOL, IHTMLWindow2**))
+    STUB(get_self, (IHTMLWindow2**))
+    STUB(get_window, (IHTMLWindow2**))
+    STUB(navigate, (BSTR))
+    STUB(put_onfocus, (VARIANT))
+    STUB(get_onfocus, (VARIANT*))
+    STUB(put_onblur, (VARIANT))
+    STUB(get_onblur, (VARIANT*))
+    STUB(put_onload, (VARIANT))
+    STUB(get_onload, (VARIANT*))
+    STUB(put_onbeforeunload, (VARIANT))
+    STUB(get_onbeforeunload, (VARIANT*))
+    STUB(put_onunload, (VARIANT))
+    STUB(get_onunload, (VARIANT*))
+    STUB(put_onhelp, (VARIANT))
+    STUB(get_onhelp, (VARIANT*))
+    STUB(put_onerror, (VARIANT))
+    STUB(get_onerror, (VARIANT*))
+    STUB(put_onresize, (VARIANT))
+    STUB(get_onresize, (VARIANT*))
+    STUB(put_onscroll, (VARIANT))
+    STUB(get_onscroll, (VARIANT*))
+    STUB(get_event, (IHTMLEventObj**))
+    STUB(get__newEnum, (IUnknown**))
+    STUB(showModalDialog, (BSTR, VARIANT*, VARIANT*, VARIANT*))
+    STUB(showHelp, (BSTR, VARIANT, BSTR))
+    STUB(get_screen, (IHTMLScreen**))
+    STUB(get_Option, (IHTMLOptionElementFactory**))
+    STUB(focus, ())
+    STUB(get_closed, (VARIANT_BOOL*))
+    STUB(blur, ())
+    STUB(scroll, (LONG, LONG))
+    STUB(get_clientInformation, (IOmNavigator**))
+    STUB(setInterval, (BSTR, LONG, VARIANT*, LONG*))
+    STUB(clearInterval, (LONG))
+    STUB(put_offscreenBuffering, (VARIANT))
+    STUB(get_offscreenBuffering, (VARIANT*))
+    STUB(execScript, (BSTR, BSTR, VARIANT*))
+    STUB(toString, (BSTR*))
+    STUB(scrollBy, (LONG, LONG))
+    STUB(scrollTo, (LONG, LONG))
+    STUB(moveTo, (LONG, LONG))
+    STUB(moveBy, (LONG, LONG))
+    STUB(resizeTo, (LONG, LONG))
+    STUB(resizeBy, (LONG, LONG))
+    STUB(get_external, (IDispatch**))
+
+private:
+    const CPageUrls& m_urls;
+    bool m_top;
+};
+
+inline STDMETHODIMP CDocument::get_parentWindow(IHTMLWindow2** window)
+{
+    if (!window)
+        return E_POINTER;
+    *window = new CWindow(m_urls, m_top);
+    return S_OK;
+}
 
 class CClientSite : public CRefObject<IOleClientSite>, public IServiceProvider
 {
 public:
-    CClientSite(const std::wstring& url, SiteVia via) : m_url(url), m_via(via) {}
+    CClientSite(const CPageUrls& urls, SiteVia via) : m_urls(urls), m_via(via) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -329,7 +502,7 @@ public:
         if (!IsEqualGUID(service, SID_SWebBrowserApp) || (m_via != SiteVia::Both && m_via != SiteVia::Browser))
             return E_NOINTERFACE;
         CIfacePtr<IWebBrowser2> browser;
-        browser.Attach(new CBrowser(m_url));
+        browser.Attach(new CBrowser(m_urls, false));
         return browser->QueryInterface(riid, ppv);
     }
 
@@ -342,7 +515,7 @@ public:
         if (m_via != SiteVia::Both && m_via != SiteVia::Document)
             return E_NOINTERFACE;
         CIfacePtr<IHTMLDocument2> document;
-        document.Attach(new CDocument(m_url));
+        document.Attach(new CDocument(m_urls, false));
         return document->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(container));
     }
     STUB(SaveObject, ())
@@ -352,7 +525,7 @@ public:
     STUB(RequestNewObjectLayout, ())
 
 private:
-    const std::wstring& m_url;   // read at every call: a page may navigate
+    const CPageUrls& m_urls;
     SiteVia m_via;
 };
 

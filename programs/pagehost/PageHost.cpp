@@ -2,15 +2,20 @@
 // an object tag and a script block, without the browser. One thread (an STA) runs
 // the JScript engine, the control, its events and whatever dialogs it shows.
 //
-//   PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]]
+//   PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]
+//                [--site-as object|script] [--site-top <URL>]]
 //                <script> [<script>...] [-- <arguments for host.Arg>]
 //
-// --site-url gives the control a site (IObjectWithSite::SetSite, when the control
-// answers it) that tells the page's URL the ways a browser does: its service
-// provider hands out the browser object (SID_SWebBrowserApp, IWebBrowser2 with
-// get_LocationURL), and its container is the document (IHTMLDocument2 with
-// get_URL). --site-via keeps only one of the two ways, or neither (a site that
-// cannot tell its URL).
+// --site-url gives the control a site that tells the page's URL the ways a
+// browser does: its service provider hands out the browser object
+// (SID_SWebBrowserApp, IWebBrowser2 with get_LocationURL and the way up to the
+// top-level browser), and its container is the document (IHTMLDocument2 with
+// get_URL, and its window's top). --site-via keeps only one of the two ways, or
+// neither (a site that cannot tell its URL). --site-as object (the default) sites
+// the control as a browser sites an object tag: IOleObject::SetClientSite, or
+// IObjectWithSite::SetSite for a control without IOleObject; --site-as script
+// only as a script engine sites what it creates (IObjectWithSite). --site-top
+// puts the page in a frame of a top window with that address.
 //
 // Named items the script sees:
 //   control  the control, created by ProgID (default "Halvex.Tavrine") before any script runs.
@@ -21,7 +26,12 @@
 //            Env(name)         an environment variable, "" when unset
 //            Host              "PageHost" (lets a page tell this host from a browser)
 //            Navigate(url)     the site reports url from now on, as after a navigation
-//            DropSite()        takes the site away from the control (SetSite(NULL))
+//            NavigateBrowser(url)   only the browser's address changes (a navigation
+//                              under way while the old document still runs)
+//            NavigateDocument(url)  only the document changes
+//            NavigateTop(url)  the top window's address; "" puts the page on top
+//            DropSite()        takes the site away from the control
+//            SitedAs           "object" (IOleObject), "script" (IObjectWithSite) or ""
 // Events: the control's event named E calls the script's global function control_E
 // with the event's arguments, if the script defines one; other events are dropped,
 // as in a browser page without a handler.
@@ -169,11 +179,23 @@ struct CPageState
     std::vector<std::wstring> scriptNames;   // by source context cookie
     std::vector<std::wstring> args;          // after "--"
     CIfacePtr<IActiveScript> script;
-    std::wstring siteUrl;                    // what the site reports as the page's URL
-    CIfacePtr<IObjectWithSite> siteOwner;    // the control, while it holds the site
+    CPageUrls site;                          // what the site reports of the page
+    CIfacePtr<IOleObject> siteEmbedding;     // the control, while it holds the site as an object tag's
+    CIfacePtr<IObjectWithSite> siteOwner;    // the control, while it holds the site as script's
     int errors = 0;
     bool trace = false;   // PAGEHOST_TRACE set: events are logged on stderr
 };
+
+// Takes the site back from the control, the way it was given.
+void DropSite(CPageState& state)
+{
+    if (state.siteEmbedding)
+        state.siteEmbedding->SetClientSite(nullptr);
+    if (state.siteOwner)
+        state.siteOwner->SetSite(nullptr);
+    state.siteEmbedding.Reset();
+    state.siteOwner.Reset();
+}
 
 // ---------------------------------------------------------------------------
 // The "host" named item.
@@ -248,7 +270,11 @@ public:
     }
 
 private:
-    enum : DISPID { ID_ECHO = 1, ID_SLEEP, ID_QUIT, ID_ARGCOUNT, ID_ARG, ID_ENV, ID_HOST, ID_NAVIGATE, ID_DROPSITE };
+    enum : DISPID
+    {
+        ID_ECHO = 1, ID_SLEEP, ID_QUIT, ID_ARGCOUNT, ID_ARG, ID_ENV, ID_HOST, ID_NAVIGATE, ID_DROPSITE,
+        ID_NAVIGATEBROWSER, ID_NAVIGATEDOCUMENT, ID_NAVIGATETOP, ID_SITEDAS
+    };
     struct Method
     {
         const wchar_t* name;
@@ -257,7 +283,8 @@ private:
     static constexpr Method kMethods[] = {
         {L"Echo", ID_ECHO}, {L"Sleep", ID_SLEEP},   {L"Quit", ID_QUIT}, {L"ArgCount", ID_ARGCOUNT},
         {L"Arg", ID_ARG},   {L"Env", ID_ENV},       {L"Host", ID_HOST},   {L"Navigate", ID_NAVIGATE},
-        {L"DropSite", ID_DROPSITE},
+        {L"DropSite", ID_DROPSITE}, {L"NavigateBrowser", ID_NAVIGATEBROWSER},
+        {L"NavigateDocument", ID_NAVIGATEDOCUMENT}, {L"NavigateTop", ID_NAVIGATETOP}, {L"SitedAs", ID_SITEDAS},
     };
 
     // Arguments arrive last-first in rgvarg.
@@ -357,15 +384,27 @@ private:
             RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 0);
             return ReturnText(result, L"PageHost");
         case ID_NAVIGATE:
+        case ID_NAVIGATEBROWSER:
+        case ID_NAVIGATEDOCUMENT:
+        case ID_NAVIGATETOP:
+        {
             RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 1);
-            m_state.siteUrl = VariantText(Arg(params, 0));
+            std::wstring url = VariantText(Arg(params, 0));
+            if (id == ID_NAVIGATE || id == ID_NAVIGATEBROWSER)
+                m_state.site.browser = url;
+            if (id == ID_NAVIGATE || id == ID_NAVIGATEDOCUMENT)
+                m_state.site.document = url;
+            if (id == ID_NAVIGATETOP)
+                m_state.site.top = url;
             return S_OK;
+        }
         case ID_DROPSITE:
             RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 0);
-            if (m_state.siteOwner)
-                m_state.siteOwner->SetSite(nullptr);
-            m_state.siteOwner.Reset();
+            DropSite(m_state);
             return S_OK;
+        case ID_SITEDAS:
+            RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params.cArgs != 0);
+            return ReturnText(result, m_state.siteEmbedding ? L"object" : m_state.siteOwner ? L"script" : L"");
         }
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -638,16 +677,39 @@ struct CConnection
 struct CSiteRelease
 {
     CPageState& state;
-    ~CSiteRelease()
-    {
-        if (state.siteOwner)
-            state.siteOwner->SetSite(nullptr);
-        state.siteOwner.Reset();
-    }
+    ~CSiteRelease() { DropSite(state); }
 };
 
+enum class SiteAs { Object, Script };
+
+// Sites the control: an object tag's site goes through IOleObject where the
+// control answers it; what a script engine creates gets IObjectWithSite. A
+// control that takes no site goes without, as it would in a browser.
+HRESULT OfferSite(CPageState& state, IUnknown* control, SiteVia via, SiteAs as)
+{
+    CIfacePtr<IOleClientSite> site;
+    site.Attach(new CClientSite(state.site, via));
+    CIfacePtr<IOleObject> embedding;
+    if (as == SiteAs::Object && SUCCEEDED(control->QueryInterface(IID_IOleObject, embedding.PutVoid())))
+    {
+        RETURN_IF_FAILED(embedding->SetClientSite(site.Get()));
+        state.siteEmbedding = embedding;
+        return S_OK;
+    }
+    CIfacePtr<IObjectWithSite> withSite;
+    if (SUCCEEDED(control->QueryInterface(IID_IObjectWithSite, withSite.PutVoid())))
+    {
+        RETURN_IF_FAILED(withSite->SetSite(site.Get()));
+        state.siteOwner = withSite;
+        return S_OK;
+    }
+    if (state.trace)
+        Report(L"PageHost: the control takes no site");
+    return S_OK;
+}
+
 int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std::wstring>& files, bool offerSite,
-            SiteVia via)
+            SiteVia via, SiteAs as)
 {
     std::vector<std::wstring> texts;
     for (const std::wstring& file : files)
@@ -689,27 +751,15 @@ int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std
         return 3;
     }
 
-    // The site, before any script runs. A control that takes no site goes
-    // without, as it would in a browser.
+    // The site, before any script runs.
     CSiteRelease siteRelease{state};
     if (offerSite)
     {
-        CIfacePtr<IObjectWithSite> withSite;
-        if (SUCCEEDED(control->QueryInterface(IID_IObjectWithSite, withSite.PutVoid())))
+        hr = OfferSite(state, control.Get(), via, as);
+        if (FAILED(hr))
         {
-            CIfacePtr<IOleClientSite> site;
-            site.Attach(new CClientSite(state.siteUrl, via));
-            hr = withSite->SetSite(site.Get());
-            if (FAILED(hr))
-            {
-                Report(L"PageHost: the control refused its site (%ls)", HrText(hr).c_str());
-                return 3;
-            }
-            state.siteOwner = withSite;
-        }
-        else if (state.trace)
-        {
-            Report(L"PageHost: the control takes no site");
+            Report(L"PageHost: the control refused its site (%ls)", HrText(hr).c_str());
+            return 3;
         }
     }
 
@@ -807,8 +857,8 @@ int RunPage(CPageState& state, const std::wstring& progId, const std::vector<std
 
 int Usage()
 {
-    Report(L"usage: PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]]"
-           L" <script> [<script>...] [-- <arguments>]");
+    Report(L"usage: PageHost.exe [--progid <ProgID>] [--site-url <URL> [--site-via both|browser|document|none]"
+           L" [--site-as object|script] [--site-top <URL>]] <script> [<script>...] [-- <arguments>]");
     return 2;
 }
 }   // namespace
@@ -823,6 +873,7 @@ int wmain(int argc, wchar_t** argv)
         std::vector<std::wstring> files;
         bool offerSite = false;
         SiteVia via = SiteVia::Both;
+        SiteAs as = SiteAs::Object;
         for (int i = 1; i < argc; i++)
         {
             std::wstring arg = argv[i];
@@ -836,7 +887,19 @@ int wmain(int argc, wchar_t** argv)
             else if (arg == L"--site-url" && i + 1 < argc)
             {
                 offerSite = true;
-                state.siteUrl = argv[++i];
+                state.site.document = state.site.browser = argv[++i];
+            }
+            else if (arg == L"--site-top" && i + 1 < argc)
+                state.site.top = argv[++i];
+            else if (arg == L"--site-as" && i + 1 < argc)
+            {
+                std::wstring name = argv[++i];
+                if (name == L"object")
+                    as = SiteAs::Object;
+                else if (name == L"script")
+                    as = SiteAs::Script;
+                else
+                    return Usage();
             }
             else if (arg == L"--site-via" && i + 1 < argc)
             {
@@ -867,7 +930,7 @@ int wmain(int argc, wchar_t** argv)
             Report(L"PageHost: CoInitializeEx failed (%ls)", HrText(hr).c_str());
             return 3;
         }
-        int code = RunPage(state, progId, files, offerSite, via);
+        int code = RunPage(state, progId, files, offerSite, via, as);
         CoUninitialize();
         return code;
     }

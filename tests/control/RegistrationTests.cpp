@@ -285,8 +285,8 @@ static void test_type_library()
     SysFreeString(doc);
 
     ok(lib->GetTypeInfoCount() == 3, "%u type descriptions\n", lib->GetTypeInfoCount());
-    static const wchar_t* order[] = {L"IVedADA", L"_IVedADAEvents", L"VedADA"};
-    static const TYPEKIND kinds[] = {TKIND_DISPATCH, TKIND_DISPATCH, TKIND_COCLASS};
+    static const wchar_t* order[] = {L"_IVedADAEvents", L"VedADA", L"IVedADA"};
+    static const TYPEKIND kinds[] = {TKIND_DISPATCH, TKIND_COCLASS, TKIND_DISPATCH};
     for (UINT i = 0; i < 3; ++i)
     {
         ITypeInfo* info = nullptr;

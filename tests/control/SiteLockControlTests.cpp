@@ -1,7 +1,9 @@
 // The control of a build locked to its sites, through COM: it takes a site
-// (IObjectWithSite), and with no site, or a site that cannot tell the page's
-// URL, every method refuses with S_FALSE and does nothing. Pages with URLs are
-// driven through the page host (tests/script/locked_*.js).
+// (IObjectWithSite) and an object tag's client site (IOleObject, answered as a
+// control without a user interface answers it), reads the page from the client
+// site first, and with no site, or a site that cannot tell the page's URL, every
+// method refuses with S_FALSE and does nothing. Pages that navigate and frames
+// are driven through the page host (tests/script/locked_*.js).
 #include <windows.h>
 #include <shlwapi.h>
 #include <ocidl.h>
@@ -11,6 +13,7 @@
 #include "TavrineControl.h"
 #include "harness/RecordingSink.h"
 #include "harness/TestHarness.h"
+#include "programs/pagehost/BrowserSite.h"
 
 namespace
 {
@@ -190,7 +193,218 @@ static void test_refused_without_url()
     }
 }
 
-TEST_MAIN(TEST(test_site_identity), TEST(test_refused_without_url))
+// IOleObject as an object without verbs, extent or user interface answers it.
+static void test_ole_object()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+    IOleObject* object = nullptr;
+    HRESULT hr = control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    ok(hr == S_OK && object, "IOleObject: %#lx\n", hr);
+    if (!object)
+    {
+        control->Release();
+        return;
+    }
+    IUnknown *unk1 = nullptr, *unk2 = nullptr;
+    control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1));
+    object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2));
+    ok(unk1 && unk1 == unk2, "IOleObject leads to another IUnknown: %p %p\n", unk1, unk2);
+    unk1->Release();
+    unk2->Release();
+
+    DWORD status = 0xdeadbeef;
+    hr = object->GetMiscStatus(DVASPECT_CONTENT, &status);
+    const DWORD expected = OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST | OLEMISC_NOUIACTIVATE |
+                           OLEMISC_CANTLINKINSIDE;
+    ok(hr == S_OK && status == expected, "GetMiscStatus: %#lx %#lx\n", hr, status);
+    ok(!(status & (OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT)), "it asks for activation: %#lx\n", status);
+
+    CLSID clsid = GUID_NULL;
+    hr = object->GetUserClassID(&clsid);
+    ok(hr == S_OK && IsEqualCLSID(clsid, CLSID_VedADA), "GetUserClassID: %#lx\n", hr);
+
+    IEnumOLEVERB* verbs = reinterpret_cast<IEnumOLEVERB*>(0xdeadbeef);
+    IMoniker* moniker = reinterpret_cast<IMoniker*>(0xdeadbeef);
+    IDataObject* data = reinterpret_cast<IDataObject*>(0xdeadbeef);
+    LPOLESTR userType = reinterpret_cast<LPOLESTR>(0xdeadbeef);
+    SIZEL size = {7, 7}, wanted = {100, 100};
+    RECT rect = {0, 0, 10, 10};
+    const struct
+    {
+        const char* call;
+        HRESULT hr, expected;
+    } calls[] = {
+        {"DoVerb(INPLACEACTIVATE)", object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, &rect),
+         OLEOBJ_E_NOVERBS},
+        {"DoVerb(SHOW)", object->DoVerb(OLEIVERB_SHOW, nullptr, nullptr, 0, nullptr, &rect), OLEOBJ_E_NOVERBS},
+        {"EnumVerbs", object->EnumVerbs(&verbs), OLEOBJ_E_NOVERBS},
+        {"SetExtent", object->SetExtent(DVASPECT_CONTENT, &wanted), E_FAIL},
+        {"GetExtent(CONTENT)", object->GetExtent(DVASPECT_CONTENT, &size), S_OK},
+        {"GetExtent(ICON)", object->GetExtent(DVASPECT_ICON, &wanted), E_INVALIDARG},
+        {"GetMoniker", object->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, &moniker), E_NOTIMPL},
+        {"SetMoniker", object->SetMoniker(OLEWHICHMK_OBJFULL, nullptr), E_NOTIMPL},
+        {"GetClipboardData", object->GetClipboardData(0, &data), E_NOTIMPL},
+        {"InitFromData", object->InitFromData(nullptr, TRUE, 0), E_NOTIMPL},
+        {"GetUserType", object->GetUserType(USERCLASSTYPE_FULL, &userType), OLE_S_USEREG},
+        {"SetHostNames", object->SetHostNames(L"host", L"page"), S_OK},
+        {"Update", object->Update(), S_OK},
+        {"IsUpToDate", object->IsUpToDate(), S_OK},
+        {"Unadvise", object->Unadvise(1), OLE_E_NOCONNECTION},
+        {"SetColorScheme", object->SetColorScheme(nullptr), E_NOTIMPL},
+        {"Close", object->Close(OLECLOSE_NOSAVE), S_OK},
+    };
+    for (const auto& call : calls)
+        ok(call.hr == call.expected, "%s: %#lx, expected %#lx\n", call.call, call.hr, call.expected);
+    ok(!verbs && !moniker && !data && !userType, "out-params left set: %p %p %p %p\n", verbs, moniker, data,
+       userType);
+    ok(size.cx == 0 && size.cy == 0, "extent %ld x %ld\n", size.cx, size.cy);
+
+    // The client site: held with a reference, handed back, dropped by NULL.
+    CPageUrls urls;
+    urls.document = urls.browser = L"https://www.tavrine.example/share/";
+    CClientSite* site = new CClientSite(urls, SiteVia::Both);
+    IOleClientSite* back = reinterpret_cast<IOleClientSite*>(0xdeadbeef);
+    hr = object->GetClientSite(&back);
+    ok(hr == S_OK && back == nullptr, "GetClientSite without a site: %#lx %p\n", hr, back);
+    hr = object->SetClientSite(site);
+    ok(hr == S_OK, "SetClientSite: %#lx\n", hr);
+    hr = object->GetClientSite(&back);
+    ok(hr == S_OK && back == site, "GetClientSite: %#lx %p\n", hr, back);
+    if (back)
+        back->Release();
+    ok(site->AddRef() == 3, "the control does not hold the client site exactly once\n");
+    site->Release();
+    object->SetClientSite(nullptr);
+    ok(site->AddRef() == 2, "SetClientSite(NULL) kept the site\n");
+    site->Release();
+
+    // The object gives its client site back when it goes.
+    object->SetClientSite(site);
+    object->Release();
+    ok(control->Release() == 0, "the control outlived its last reference\n");
+    ok(site->Release() == 0, "the client site outlived the control\n");
+}
+
+// Both sites are kept; the client site tells the page when there is one.
+static void test_both_sites()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+    IOleObject* object = nullptr;
+    IObjectWithSite* withSite = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite));
+    ok(object && withSite, "IOleObject %p, IObjectWithSite %p\n", object, withSite);
+    if (!object || !withSite)
+    {
+        if (object)
+            object->Release();
+        if (withSite)
+            withSite->Release();
+        control->Release();
+        return;
+    }
+    CPageUrls allowed, foreign;
+    allowed.document = allowed.browser = L"https://www.tavrine.example/share/";
+    foreign.document = foreign.browser = L"https://evil.test/";
+    CIfacePtr<IOleClientSite> allowedSite, foreignSite;
+    allowedSite.Attach(new CClientSite(allowed, SiteVia::Both));
+    foreignSite.Attach(new CClientSite(foreign, SiteVia::Both));
+
+    const struct
+    {
+        const char* situation;
+        IOleClientSite* clientSite;
+        IOleClientSite* scriptSite;
+        HRESULT expected;
+    } rows[] = {
+        {"allowed client site, foreign script site", allowedSite.Get(), foreignSite.Get(), S_OK},
+        {"foreign client site, allowed script site", foreignSite.Get(), allowedSite.Get(), S_FALSE},
+        {"no client site, allowed script site", nullptr, allowedSite.Get(), S_OK},
+        {"allowed client site, no script site", allowedSite.Get(), nullptr, S_OK},
+        {"no client site, foreign script site", nullptr, foreignSite.Get(), S_FALSE},
+    };
+    for (const auto& row : rows)
+    {
+        object->SetClientSite(row.clientSite);
+        withSite->SetSite(row.scriptSite);
+        CRecordingSink sink;
+        sink.Connect(control);
+        HRESULT hr = control->CheckInstall();
+        ok(hr == row.expected, "%s: CheckInstall %#lx\n", row.situation, hr);
+        ok(sink.events.size() == (row.expected == S_OK ? 1u : 0u), "%s: %u events\n", row.situation,
+           static_cast<unsigned>(sink.events.size()));
+        sink.Disconnect();
+
+        // Each site is kept as given.
+        IOleClientSite* back = nullptr;
+        object->GetClientSite(&back);
+        ok(back == row.clientSite, "%s: GetClientSite %p\n", row.situation, back);
+        if (back)
+            back->Release();
+        IUnknown* scriptBack = nullptr;
+        withSite->GetSite(IID_IOleClientSite, reinterpret_cast<void**>(&scriptBack));
+        ok(scriptBack == row.scriptSite, "%s: GetSite %p\n", row.situation, scriptBack);
+        if (scriptBack)
+            scriptBack->Release();
+    }
+    object->SetClientSite(nullptr);
+    withSite->SetSite(nullptr);
+    object->Release();
+    withSite->Release();
+    control->Release();
+}
+
+// A page handler that runs while the control asks its site for the page (a
+// browser may pump messages there) and drops the page's last reference: the
+// call still runs on a live object, and the object goes when the call ends.
+static void test_released_while_reading()
+{
+    IVedADA* control = CreateControl();
+    if (!control)
+        return;
+    CRecordingSink sink;
+    HRESULT hr = sink.Connect(control);
+    ok(hr == S_OK, "connecting the sink: %#lx\n", hr);
+    // The sink's own hold on the connection point would keep the control alive.
+    if (sink.point)
+    {
+        sink.point->Release();
+        sink.point = nullptr;
+    }
+    LONG sinkRefsConnected = sink.refs;
+
+    CPageUrls urls;
+    urls.document = urls.browser = L"https://www.tavrine.example/share/";
+    IVedADA* page = control;
+    urls.whileReading = [&page]() {
+        if (page)
+            page->Release();
+        page = nullptr;
+    };
+    IOleObject* object = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    if (object)
+    {
+        CIfacePtr<IOleClientSite> site;
+        site.Attach(new CClientSite(urls, SiteVia::Both));
+        object->SetClientSite(site.Get());
+        object->Release();
+    }
+    hr = control->CheckInstall();
+    ok(!page, "the page kept its reference\n");
+    ok(hr == S_OK, "CheckInstall: %#lx\n", hr);
+    ok(sink.events.size() == 1, "%u events reached the page\n", static_cast<unsigned>(sink.events.size()));
+    ok(sink.refs == sinkRefsConnected - 1, "the control lived on after the call: sink references %ld of %ld\n",
+       sink.refs, sinkRefsConnected);
+    urls.whileReading = nullptr;
+}
+
+TEST_MAIN(TEST(test_site_identity), TEST(test_refused_without_url), TEST(test_ole_object), TEST(test_both_sites),
+          TEST(test_released_while_reading))
 
 // Every test runs in a single-threaded apartment, as in the browser.
 static struct CComApartment

@@ -1,5 +1,5 @@
 // The type library read the way its clients read it: loaded from the module and
-// from the .tlb, base interfaces followed to stdole2's IDispatch; and the dual
+// from the .tlb, its types in their order, base interfaces followed to stdole2's IDispatch; and the dual
 // interface marshalled by the type-library marshaler to another apartment and
 // called there. Needs the control registered in the prefix.
 #include <windows.h>
@@ -81,6 +81,25 @@ void WalkLibrary(const std::wstring& path, const char* source)
         ok(IsEqualGUID(libAttr->guid, LIBID_HalvexLib), "LIBID in %s is %s\n", source,
            GuidText(libAttr->guid).c_str());
         lib->ReleaseTLibAttr(libAttr);
+    }
+
+    // Clients that walk the library by index see this order.
+    static const struct
+    {
+        const wchar_t* name;
+        TYPEKIND kind;
+    } order[] = {{L"_IVedADAEvents", TKIND_DISPATCH}, {L"VedADA", TKIND_COCLASS}, {L"IVedADA", TKIND_DISPATCH}};
+    UINT count = lib->GetTypeInfoCount();
+    ok(count == 3, "%u types in %s\n", count, source);
+    for (UINT i = 0; i < 3 && i < count; ++i)
+    {
+        BSTR name = nullptr;
+        TYPEKIND kind = TKIND_MAX;
+        lib->GetDocumentation(i, &name, nullptr, nullptr, nullptr);
+        lib->GetTypeInfoType(i, &kind);
+        ok(name && lstrcmpW(name, order[i].name) == 0 && kind == order[i].kind, "type %u in %s is %ls of kind %d\n",
+           i, source, name ? name : L"?", kind);
+        SysFreeString(name);
     }
 
     ITypeInfo* dispatchView = nullptr;
