@@ -475,6 +475,8 @@ class CClientSite : public CRefObject<IOleClientSite>, public IServiceProvider
 {
 public:
     CClientSite(const CPageUrls& urls, SiteVia via) : m_urls(urls), m_via(via) {}
+    // A page on top whose address never changes.
+    CClientSite(const std::wstring& url, SiteVia via) : m_fixed{url, url, L"", nullptr}, m_urls(m_fixed), m_via(via) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -525,6 +527,7 @@ public:
     STUB(RequestNewObjectLayout, ())
 
 private:
+    CPageUrls m_fixed;   // the addresses of a site that owns them (declared first: m_urls may name it)
     const CPageUrls& m_urls;
     SiteVia m_via;
 };
