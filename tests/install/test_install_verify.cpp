@@ -9,6 +9,7 @@
 #include "install/InstallTestKit.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include <set>
@@ -126,6 +127,30 @@ HRESULT VerifyCopy(CSetupVerifier& setup, const char* variant)
 // elevation has it.
 bool UserMay(PSECURITY_DESCRIPTOR descriptor, DWORD access)
 {
+    // AccessCheck wants an owner and a group: the user's, as on the folder.
+    char* dacl = nullptr;
+    char* user = nullptr;
+    HANDLE query = nullptr;
+    BYTE buffer[256];
+    DWORD length = 0;
+    bool named = ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                      DACL_SECURITY_INFORMATION, &dacl, nullptr) &&
+                 OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &query) &&
+                 GetTokenInformation(query, TokenUser, buffer, sizeof(buffer), &length) &&
+                 ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user);
+    PSECURITY_DESCRIPTOR owned = nullptr;
+    std::string text = named ? std::string("O:") + user + "G:" + user + dacl : std::string();
+    named = named && ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, &owned,
+                                                                          nullptr);
+    ok(named, "cannot give the descriptor an owner (%lu)", GetLastError());
+    if (query)
+        CloseHandle(query);
+    LocalFree(dacl);
+    LocalFree(user);
+    if (!named)
+        return false;
+    descriptor = owned;
+
     HANDLE process = nullptr;
     HANDLE filtered = nullptr;
     HANDLE impersonation = nullptr;
@@ -148,6 +173,7 @@ bool UserMay(PSECURITY_DESCRIPTOR descriptor, DWORD access)
     for (HANDLE h : {process, filtered, impersonation})
         if (h)
             CloseHandle(h);
+    LocalFree(owned);
     return checked && allowed;
 }
 
