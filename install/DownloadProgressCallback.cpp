@@ -23,6 +23,11 @@ STDMETHODIMP CDownloadProgressCallback::OnProgress(ULONG ulProgress, ULONG ulPro
 {
     try
     {
+        // Where the body is kept besides the destination: the URL cache
+        // entries are removed once the call has returned.
+        if ((ulStatusCode == BINDSTATUS_REDIRECTING || ulStatusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE) &&
+            szStatusText)
+            m_pTransfer->NoteCacheLocation(ulStatusCode == BINDSTATUS_REDIRECTING, szStatusText);
         // Nobody waits for an abandoned transfer any more: let it stop.
         return m_pTransfer->NoteProgress(ulProgress, ulProgressMax) ? S_OK : E_ABORT;
     }

@@ -161,6 +161,7 @@ HRESULT CDownloadTransfer::Run()
     HRESULT hr = Fetch(staging);
     if (SUCCEEDED(hrInit))
         CoUninitialize();
+    ForgetCachedCopies();
 
     if (SUCCEEDED(hr) && !MoveFileExA(staging, path.c_str(), MOVEFILE_REPLACE_EXISTING))
         hr = HResultFromLastError();
@@ -200,6 +201,20 @@ HRESULT CDownloadTransfer::Fetch(const std::string& stagingPath)
     // A connection that closed early leaves less than the server announced.
     RETURN_HR_IF(INET_E_DOWNLOAD_FAILURE, total != 0 && FileSizeOf(stagingPath) < static_cast<LONGLONG>(total));
     return S_OK;
+}
+
+// The download call keeps a copy of every body in the user's URL cache,
+// whatever the bind flags and the server's headers say. The file wanted is the
+// destination alone: a setup program refused below, or one run from a folder
+// of its own, must not stay behind there.
+void CDownloadTransfer::ForgetCachedCopies()
+{
+    DeleteUrlCacheEntryA(m_request.url.c_str());
+    for (const std::string& url : m_redirects)
+        DeleteUrlCacheEntryA(url.c_str());
+    // An entry filed under a name not seen here still leaves its file.
+    if (!m_strCacheFile.empty())
+        DeleteFileW(m_strCacheFile.c_str());
 }
 
 void CDownloadTransfer::Finish(HRESULT hr)
@@ -303,6 +318,22 @@ bool CDownloadTransfer::NoteProgress(ULONG received, ULONG total)
     if (m_request.notify && !m_bAbandoned && !m_bProgressPosted)
         m_bProgressPosted = PostMessageA(m_request.notify, m_request.progressMessage, 0, 0) != FALSE;
     return !m_bAbandoned;
+}
+
+void CDownloadTransfer::NoteCacheLocation(bool redirect, const wchar_t* text)
+{
+    if (!redirect)
+    {
+        m_strCacheFile = text;
+        return;
+    }
+    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return;
+    std::string url(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &url[0], size, nullptr, nullptr);
+    url.resize(static_cast<size_t>(size - 1));
+    m_redirects.push_back(url);
 }
 
 void CDownloadTransfer::NoteResponse(DWORD status)

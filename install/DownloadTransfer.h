@@ -57,6 +57,8 @@ public:
     // Records new counts; false once the transfer has been abandoned.
     bool NoteProgress(ULONG received, ULONG total);
     void NoteResponse(DWORD status);
+    // A URL the transfer was redirected to, or the URL cache's file of the body.
+    void NoteCacheLocation(bool redirect, const wchar_t* text);
 
 private:
     explicit CDownloadTransfer(const Request& request);
@@ -67,6 +69,7 @@ private:
     static DWORD WINAPI DownloadThreadProc(LPVOID param);
     HRESULT Run();
     HRESULT Fetch(const std::string& stagingPath);
+    void ForgetCachedCopies();
     void Finish(HRESULT hr);
     void Touch();
 
@@ -85,4 +88,7 @@ private:
     ULONG m_ulTotal = 0;
     DWORD m_dwStatus = 0;             // HTTP status of the response, 0 before it
     CSetupVerifier m_setup;           // the transfer thread's until finished, then the taker's
+    // The transfer thread's own: where the URL cache may hold the body.
+    std::vector<std::string> m_redirects;
+    std::wstring m_strCacheFile;
 };

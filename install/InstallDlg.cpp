@@ -210,21 +210,17 @@ void CInstallDlg::OnSetupDownloaded()
         FailDownload();
         return;
     }
-    if (m_verifiedSetup.IsHeld())
-        m_strSetupPath = m_verifiedSetup.Path();
     DropTransfer();
     // A program that could not be started (missing, not runnable, blocked,
     // elevation declined) never writes its result: waiting for it would keep
-    // the user before a dialog nobody can close. 32 and below are failures.
-    HINSTANCE started = ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(started) <= 32)
+    // the user before a dialog nobody can close. A checked program starts
+    // from the folder where it is held, and only while nothing else is there.
+    HRESULT hr = m_verifiedSetup.IsHeld() ? m_verifiedSetup.Start(m_hWnd) : StartSetupProgram(m_hWnd, m_strSetupPath);
+    if (FAILED(hr))
     {
-        m_verifiedSetup.Discard();   // a checked program that did not start is not kept
         FailDownload();
         return;
     }
-    // Started, the program's image is mapped and can no longer change.
-    m_verifiedSetup.Release();
     // The bar keeps its last position; only the text changes.
     SetStatusText(kTextInstalling);
     m_dwPollStart = GetTickCount();

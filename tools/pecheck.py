@@ -293,7 +293,8 @@ def _table(**by_version):
 
 IMPORT_MINIMUM = {
     "advapi32.dll": _table(
-        v5_0="CryptAcquireContextA CryptReleaseContext RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
+        v5_0="ConvertSidToStringSidA ConvertStringSecurityDescriptorToSecurityDescriptorA CryptAcquireContextA "
+             "CryptReleaseContext GetTokenInformation OpenProcessToken SetKernelObjectSecurity RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
              "RegQueryInfoKeyA RegQueryValueExA RegSetValueExA",
         v6_0="RegDeleteTreeA RegDeleteTreeW RegGetValueA"),
     "comctl32.dll": _table(
@@ -301,17 +302,17 @@ IMPORT_MINIMUM = {
              "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
     "gdi32.dll": _table(v5_0="DeleteObject"),
     "kernel32.dll": _table(
-        v5_0="AreFileApisANSI CloseHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateSemaphoreA CreateSemaphoreW CreateThread "
-             "DeleteCriticalSection DeleteFileA DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
+        v5_0="AreFileApisANSI CloseHandle CompareFileTime CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateSemaphoreA CreateSemaphoreW CreateThread "
+             "DeleteCriticalSection DeleteFileA DeleteFileW DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
              "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
-             "GetFileAttributesExA GetFileInformationByHandle GetFullPathNameA GetLastError GetLocaleInfoA "
+             "GetFileAttributesExA GetFileInformationByHandle GetFileSizeEx GetFullPathNameA GetLastError GetLocaleInfoA "
              "GetLogicalDrives GetModuleFileNameA GetModuleHandleA GetModuleHandleW GetProcAddress "
              "GetStartupInfoA GetSystemDirectoryA GetSystemTimeAsFileTime GetTempFileNameA GetTempPathA GetThreadLocale "
              "GetTickCount GetUserDefaultLCID GetVersionExA HeapAlloc HeapCreate HeapDestroy HeapFree "
              "InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement InterlockedExchange "
              "InterlockedIncrement IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW "
-             "LoadResource LockResource MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
+             "LoadResource LocalFree LockResource lstrcmpiA MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
              "ReadFile ReleaseSemaphore RemoveDirectoryA SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
              "SetLastError SetUnhandledExceptionFilter SizeofResource Sleep TerminateProcess TlsAlloc TlsFree "
              "TlsGetValue TlsSetValue UnhandledExceptionFilter VirtualProtect VirtualQuery WaitForSingleObject "

@@ -315,6 +315,44 @@ void RemoveFile(const std::string& path)
     DeleteWithRetry(path);
 }
 
+namespace
+{
+void FindCopies(const std::string& folder, const std::string& bytes, int depth, std::vector<std::string>& found)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        std::string name = entry.cFileName;
+        // Wine links the profile's document folders to the Unix home: not the profile's own.
+        if (name == "." || name == ".." || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        std::string path = folder + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            if (depth < 16)
+                FindCopies(path, bytes, depth + 1, found);
+        }
+        else if (entry.nFileSizeHigh == 0 && entry.nFileSizeLow == bytes.size() && ReadAll(path) == bytes)
+            found.push_back(path);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+}
+
+std::vector<std::string> CopiesInProfile(const std::string& bytes)
+{
+    char profile[MAX_PATH] = "";
+    DWORD length = GetEnvironmentVariableA("USERPROFILE", profile, MAX_PATH);
+    ok(length > 0 && length < MAX_PATH, "no USERPROFILE");
+    std::vector<std::string> found;
+    if (!bytes.empty() && length > 0 && length < MAX_PATH)
+        FindCopies(profile, bytes, 0, found);
+    return found;
+}
+
 void ResetWorld()
 {
     SetServerOffline(false);

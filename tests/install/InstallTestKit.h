@@ -61,6 +61,8 @@ bool FileExists(const std::string& path);
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& data);
 void RemoveFile(const std::string& path);
+// Every file under the user's profile (links not followed) whose bytes are these.
+std::vector<std::string> CopiesInProfile(const std::string& bytes);
 
 // Clears the server's content and log, the installed version files and the
 // temp-dir files of both packages, and brings the server online.

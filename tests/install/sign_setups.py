@@ -10,10 +10,14 @@ the installed version file, write "1" as the result, log its run under the serve
   pinned.exe     signed with the publisher key the build pins
   stranger.exe   signed with another key
   tampered.exe   pinned.exe with one byte of its code changed after signing
+  padded.exe     pinned.exe with bytes added inside its certificate table, after the
+                 signature (the table's directory entry and the entry's length grown)
+  appended.exe   pinned.exe with bytes added after its certificate table
 Fails when the publisher key's pin is not the one the build was configured with.
 """
 import argparse
 import os
+import struct
 import subprocess
 import sys
 
@@ -67,6 +71,27 @@ def main():
     data[code + 64] ^= 0xFF
     with open(path["tampered"], "wb") as f:
         f.write(data)
+
+    # Bytes the signature does not cover: the certificate table is not hashed.
+    payload = b"not covered by the signature...."
+    with open(path["pinned"], "rb") as f:
+        signed = bytearray(f.read())
+    pe_at = struct.unpack_from("<I", signed, 0x3C)[0]
+    opt = pe_at + 24
+    dirs = opt + (96 if struct.unpack_from("<H", signed, opt)[0] == 0x10B else 112)
+    table_at, table_size = struct.unpack_from("<II", signed, dirs + 8 * 4)
+    if table_at + table_size != len(signed):
+        sys.exit("sign_setups: the signed copy does not end with its certificate table")
+    padded = bytearray(signed)
+    struct.pack_into("<I", padded, dirs + 8 * 4 + 4, table_size + len(payload))
+    entry_length = struct.unpack_from("<I", padded, table_at)[0]
+    struct.pack_into("<I", padded, table_at, entry_length + len(payload))
+    path["padded"] = os.path.join(args.out, "padded.exe")
+    path["appended"] = os.path.join(args.out, "appended.exe")
+    with open(path["padded"], "wb") as f:
+        f.write(bytes(padded) + payload)
+    with open(path["appended"], "wb") as f:
+        f.write(bytes(signed) + payload)
     print("sign_setups: %s" % ", ".join(sorted(path)))
     return 0
 

@@ -29,6 +29,16 @@ void CheckFailedSetupDownload(const CheckRun& run, bool main, const char* what)
     ok(!FileExists(TempDir() + p.setupFile), "%s: a setup program was left in the temp dir", what);
     ok(!AnyTextStartsWith(run.statusTexts, kStatusInstalling), "%s: installing status shown", what);
 }
+
+// The setup program stays where it was saved and nowhere else in the profile:
+// the URL cache keeps no copy of it.
+void CheckNoCachedCopy(const std::string& body, const char* what)
+{
+    std::vector<std::string> copies = CopiesInProfile(body);
+    std::string saved = TempDir() + Package(true).setupFile;
+    ok(copies.size() == 1 && lstrcmpiA(copies[0].c_str(), saved.c_str()) == 0, "%s: %zu copies, one at %s", what,
+       copies.size(), copies.empty() ? "" : copies.back().c_str());
+}
 }
 
 static void test_setup_error_status()
@@ -223,6 +233,7 @@ static void test_slow_download_progress_and_dismiss()
     ok(run.barPositions.size() >= 3 && run.barPositions.front() == 0 && run.barPositions.back() == 100,
        "bar positions: %zu, last %d", run.barPositions.size(), run.barPositions.empty() ? -1 : run.barPositions.back());
     ok(ReadAll(TempDir() + p.setupFile).size() == size, "saved setup program differs in size");
+    CheckNoCachedCopy(ReadAll(ServerRoot() + "\\vude\\setup.exe"), "slow download");
 }
 
 static void test_redirected_setup()
@@ -235,6 +246,7 @@ static void test_redirected_setup()
     CheckRun run = RunCheck(true);
     ok(run.answer && SetupRuns() == 1, "redirect: answer %d, runs %d", run.answer, SetupRuns());
     ok(RequestCount("/vude/moved.exe") == 1, "redirect not followed");
+    CheckNoCachedCopy(body, "redirect");
     fault_row("update server redirects the setup program", "redirect followed, setup runs, answer true",
               DescribeRun(run), run.answer && SetupRuns() == 1);
 }
