@@ -336,7 +336,13 @@ void test_two_hosts_and_end_of_input()
     ok(code == 0 && spent <= 1000, "host A ended with %lu after %lu ms", code, spent);
     CheckAnswers("B still serves", 4, firefox.Call(4, "CheckInstall", {}),
                  {Event("InstallCompleteEvent", {}), Result(true)});
+    // A request followed at once by the end of input is still served.
+    firefox.Send(Request(5, "CheckInstall", {}));
     firefox.CloseInput();
+    std::vector<json> last;
+    firefox.Answers(5, last, 30000);
+    CheckAnswers("a request just before the end of input", 5, last,
+                 {Event("InstallCompleteEvent", {}), Result(true)});
     ok(firefox.WaitExit(10000) == 0, "host B ended");
 }
 
