@@ -7,7 +7,7 @@
 #include <servprov.h>
 #include <shlguid.h>
 
-#include "control/SiteLock.h"
+#include "base/SiteLock.h"
 
 namespace
 {

@@ -10,6 +10,7 @@
 #include <softpub.h>
 
 #include "BuildConfig.h"
+#include "base/ProgramStart.h"
 #include "install/SetupFolderSecurity.h"
 
 namespace
@@ -304,16 +305,12 @@ void OverrideChainStatusHook(ChainStatusHook hook)
 
 HRESULT StartSetupProgram(HWND owner, const std::string& path)
 {
-    SHELLEXECUTEINFOA info = {};
-    info.cbSize = sizeof(info);
     // No error box of the shell's own: the dialog reports a failed start.
     // With a prompt for elevation, the call returns once it has been answered.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.hwnd = owner;
-    info.lpFile = path.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    RETURN_LAST_ERROR_IF(!ShellExecuteExA(&info));
-    CScopedHandle process(info.hProcess);
+    // A host that asked to leave its job starts the program outside it.
+    HANDLE started = nullptr;
+    RETURN_LAST_ERROR_IF(!ProgramStart::Start(owner, path, std::string(), &started));
+    CScopedHandle process(started);
     return process ? S_OK : S_FALSE;
 }
 

@@ -36,7 +36,8 @@ apt-get install -y -q --no-install-recommends \
   wine wine64 wine32:i386 libwine:i386 \
   xvfb xauth x11-utils imagemagick \
   locales fonts-nanum \
-  gcab osslsigncode openssl
+  gcab osslsigncode openssl \
+  nlohmann-json3-dev
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR.utf8$'; then
   sed -i 's/^# *ko_KR.UTF-8 UTF-8/ko_KR.UTF-8 UTF-8/' /etc/locale.gen
