@@ -1,7 +1,8 @@
 #!/bin/bash
 # Demonstration session: builds the control, registers it in a fresh private Wine
-# prefix and runs the sample page's script (examples/page.js, driven by
-# examples/demo.js) in the page host, which prints what the page receives.
+# prefix and runs the sample page's script (examples/page.js through the page
+# script web/tavrine.js, driven by examples/demo.js) in the page host, which
+# prints what the page receives.
 # The page goes the main road: it checks the control, allows pop-ups, picks a
 # folder and a file in the file picker (worked by the picker driver, as a user
 # would), uploads them, which first installs the companion programs from a local
@@ -40,7 +41,7 @@ if [ "${1:-}" = --inside ]; then
   echo
   # The page host writes UTF-8; a failing page exits non-zero. Wine's own note
   # about the Z: drive's volume label (the picker lists every drive) is noise here.
-  run "$build/programs/pagehost/PageHost.exe" "$(winpath "$ROOT/examples/page.js")" \
+  run "$build/programs/pagehost/PageHost.exe" "$(winpath "$ROOT/web/tavrine.js")" "$(winpath "$ROOT/examples/page.js")" \
       "$(winpath "$ROOT/examples/demo.js")" 2> >(grep -v 'FS volume label and serial are not available' >&2)
   rc=$?
   echo
