@@ -17,8 +17,19 @@ CModalDlg::~CModalDlg()
     Module::ObjectDestroyed();
 }
 
+namespace
+{
+CModalDlg::OwnerlessWatch g_ownerlessWatch = nullptr;
+}
+
+void CModalDlg::WatchOwnerless(OwnerlessWatch watch)
+{
+    g_ownerlessWatch = watch;
+}
+
 INT_PTR CModalDlg::DoModal(WORD templateId, HWND owner, bool showWhenIdle)
 {
+    m_wTemplateId = templateId;
     HINSTANCE instance = Module::Instance();
     HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(templateId), RT_DIALOG);
     if (!resource)
@@ -90,6 +101,16 @@ INT_PTR CALLBACK CModalDlg::s_DlgProc(HWND hwnd, UINT message, WPARAM wParam, LP
     }
 }
 
+void CModalDlg::OnShown()
+{
+    m_bOwnerlessShown = true;
+    // No owner to appear over: without this the dialog may open behind the
+    // browser, where the user never sees it and the page waits.
+    SetForegroundWindow(m_hWnd);
+    if (g_ownerlessWatch)
+        g_ownerlessWatch(m_wTemplateId, true);
+}
+
 INT_PTR CModalDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
@@ -106,8 +127,15 @@ INT_PTR CModalDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_TIMER:
         return OnTimer(static_cast<UINT_PTR>(wParam));
+    case WM_SHOWWINDOW:
+        if (wParam && !m_bOwnerlessShown && !GetWindow(m_hWnd, GW_OWNER))
+            OnShown();
+        return FALSE;
     case WM_DESTROY:
         OnDestroy();
+        if (m_bOwnerlessShown && g_ownerlessWatch)
+            g_ownerlessWatch(m_wTemplateId, false);
+        m_bOwnerlessShown = false;
         return FALSE;
     default:
         if (message >= WM_USER && OnPrivateMessage(message, wParam, lParam, result))

@@ -21,6 +21,13 @@ public:
     INT_PTR DoModal(WORD templateId, HWND owner, bool showWhenIdle = false);
     HWND GetHwnd() const { return m_hWnd; }
 
+    // Told, on the dialog's thread, when a dialog without an owner window
+    // appears and when it goes. Such a dialog has no page beneath it (the
+    // browser bridge runs both dialogs so), so it comes to the front on its
+    // own and its host may say where it is. One watcher per process.
+    using OwnerlessWatch = void (*)(WORD templateId, bool open);
+    static void WatchOwnerless(OwnerlessWatch watch);
+
 protected:
     // Each handler answers whether it handled the message.
     virtual BOOL OnInitDialog() { return TRUE; }
@@ -37,6 +44,11 @@ protected:
     HWND m_hWnd = nullptr;
 
 private:
+    void OnShown();
+
+    WORD m_wTemplateId = 0;
+    bool m_bOwnerlessShown = false;
+
     static INT_PTR CALLBACK s_DlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 };

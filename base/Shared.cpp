@@ -10,7 +10,7 @@ UINT ThreadAnsiCodePage()
     return CP_THREAD_ACP;
 }
 
-std::string BstrToNarrow(BSTR text, UINT codePage)
+std::string WideToNarrow(const wchar_t* text, UINT codePage)
 {
     if (!text)
         return std::string();
@@ -35,6 +35,20 @@ std::wstring NarrowToWide(const std::string& text, UINT codePage)
     std::wstring result(static_cast<size_t>(needed), L'\0');
     MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &result[0], needed);
     return result;
+}
+
+bool Utf8ToWide(const std::string& text, std::wstring& wide)
+{
+    wide.clear();
+    if (text.empty())
+        return true;
+    int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0);
+    if (needed <= 0)
+        return false;
+    wide.assign(static_cast<size_t>(needed), L'\0');
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0],
+                               needed) == needed;
 }
 
 BSTR NarrowToBstr(const std::string& text, UINT codePage)

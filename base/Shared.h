@@ -320,9 +320,10 @@ private:
 // The thread's ANSI code page: CP_THREAD_ACP, which every supported Windows knows.
 UINT ThreadAnsiCodePage();
 
-// UTF-16 up to the first NUL to narrow text; a null BSTR or a failed
+// UTF-16 up to the first NUL to narrow text; a null pointer or a failed
 // conversion gives "". Throws only std::bad_alloc.
-std::string BstrToNarrow(BSTR text, UINT codePage);
+std::string WideToNarrow(const wchar_t* text, UINT codePage);
+inline std::string BstrToNarrow(BSTR text, UINT codePage) { return WideToNarrow(text, codePage); }
 inline std::string BstrToNarrow(BSTR text) { return BstrToNarrow(text, ThreadAnsiCodePage()); }
 
 // Narrow text to a new BSTR; "" gives an empty (not null) BSTR. Null only when
@@ -332,6 +333,12 @@ inline BSTR NarrowToBstr(const std::string& text) { return NarrowToBstr(text, Th
 
 // Narrow text in the given code page to UTF-16 (for platform calls that only take wide text).
 std::wstring NarrowToWide(const std::string& text, UINT codePage);
+
+// UTF-8, as a browser's messages carry text, to UTF-16 and back. Utf8ToWide
+// answers false for bytes that are not well-formed UTF-8 (nothing is guessed);
+// WideToUtf8 stops at the first NUL, as every text handed on does.
+bool Utf8ToWide(const std::string& text, std::wstring& wide);
+inline std::string WideToUtf8(const wchar_t* text) { return WideToNarrow(text, CP_UTF8); }
 
 // ASCII letters to upper case, for comparisons that ignore case.
 std::string Upper(std::string text);

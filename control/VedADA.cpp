@@ -8,14 +8,13 @@
 
 #include "base/Folders.h"
 #include "base/Module.h"
-#include "base/RegistryHelper.h"
+#include "base/PopUpAllowList.h"
 #include "base/Shared.h"
+#include "base/SiteLock.h"
 #include "control/Enumerator.h"
-#include "control/SiteLock.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
-#include "transfer/DownloadMode.h"
-#include "transfer/HandOff.h"
+#include "transfer/PageCalls.h"
 #include "transfer/JobText.h"
 
 HRESULT CVedADA::Create(IUnknown* pOuter, REFIID riid, void** ppv)
@@ -374,12 +373,6 @@ HRESULT CVedADA::RunMethod(Body&& body)
 
 namespace
 {
-void StoreCredentials(BSTR strUserID, BSTR strUserPW)
-{
-    Credentials given = {BstrToNarrow(strUserID), BstrToNarrow(strUserPW)};
-    PageCredentials() = std::move(given);
-}
-
 HRESULT SetLinkResult(BSTR* pVal, bool wentAhead)
 {
     *pVal = SysAllocString(wentAhead ? L"1" : L"0");
@@ -408,16 +401,8 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
     HRESULT hr = RunMethod([&]() -> HRESULT {
-        std::string site = BstrToNarrow(strTemp);   // null or unconvertible: the default value
-        // A locked page may allow itself, never a stranger. The check reads the
-        // very bytes the registry gets, so a character that the conversion
-        // maps onto another cannot pass as an allowed name.
-        if (kSiteLockBuilt && !CSiteLock::ForBuild().AllowsPopUpSite(site))
-            return S_FALSE;
-        const DWORD allow = 0;
-        CRegistryHelper registry(HKEY_CURRENT_USER);
-        registry.WriteDword("Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.c_str(), &allow);
-        return S_OK;
+        // Null or unconvertible: the default value.
+        return AllowPopUpSite(BstrToNarrow(strTemp)) ? S_OK : S_FALSE;
     });
     // Nothing else is reported to the page, whatever happens.
     return hr == S_FALSE ? S_FALSE : S_OK;
@@ -486,44 +471,38 @@ STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
     });
 }
 
-// End of a batch
+// End of a batch, and the launchers: the decisions are the transfer
+// subsystem's (shared with the browser bridge); the control converts the
+// page's text and maps the answer to S_OK/S_FALSE.
 
 STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
 {
     return RunMethod([&]() -> HRESULT {
-        StoreCredentials(strUserID, strUserPW);
-        bool installed = EnsureInstalled();
-        if (!installed || m_strUpList.empty() || !PageCredentials().IsComplete())
-            return S_FALSE;
-        return HandOff(g_uploadTarget, m_strUpList, m_strUpListFile) ? S_OK : S_FALSE;
+        CIfacePtr<IUnknown> identity = Identity();
+        PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
+        return CPageCalls::EndUpload(BstrToNarrow(strUserID), BstrToNarrow(strUserPW), m_strUpList, places,
+                                     EnsureInstalled) ? S_OK : S_FALSE;
     });
 }
 
 STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
 {
     return RunMethod([&]() -> HRESULT {
-        StoreCredentials(strUserID, strUserPW);
-        std::string mode = BstrToNarrow(strMode);
-        // The main package is checked also after DownLoadSpInit.
-        bool installed = EnsureInstalled();
-        if (!installed || m_strDownList.empty() || !PageCredentials().IsComplete())
-            return S_FALSE;
-        const CompanionTarget& target = CDownloadMode::SelectsSpeed(mode) ? g_speedDownloadTarget : g_downloadTarget;
-        return HandOff(target, m_strDownList, m_strDownListFile) ? S_OK : S_FALSE;
+        CIfacePtr<IUnknown> identity = Identity();
+        PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
+        std::string userID = BstrToNarrow(strUserID);
+        std::string userPW = BstrToNarrow(strUserPW);
+        return CPageCalls::EndDownload(userID, userPW, BstrToNarrow(strMode), m_strDownList, places,
+                                       EnsureInstalled) ? S_OK : S_FALSE;
     });
 }
-
-// Launchers
 
 STDMETHODIMP CVedADA::LauncherExplorer(BSTR strUserID, BSTR strUserPW)
 {
     return RunMethod([&]() -> HRESULT {
-        StoreCredentials(strUserID, strUserPW);
-        if (!PageCredentials().IsComplete())
-            return S_FALSE;
-        if (!EnsureInstalled())
-            return S_OK;
-        return LaunchExplorer(m_strInstallDir, PageCredentials()) == ExplorerLaunch::Started ? S_OK : S_FALSE;
+        PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
+        return CPageCalls::LaunchExplorer(BstrToNarrow(strUserID), BstrToNarrow(strUserPW), places,
+                                          EnsureInstalled) ? S_OK : S_FALSE;
     });
 }
 
@@ -536,20 +515,9 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
         std::string userID = BstrToNarrow(strUserID);
         std::string userPW = BstrToNarrow(strUserPW);
         m_strWebLink = BstrToNarrow(strWebLink);
-        // Empty arguments keep what an earlier call stored.
-        Credentials& credentials = PageCredentials();
-        if (!userID.empty())
-            credentials.strUserID = userID;
-        if (!userPW.empty())
-            credentials.strUserPW = userPW;
-
-        bool running = FindWindowA(g_webLinkTarget.windowClass, nullptr) != nullptr;
-        if (!running && !credentials.IsComplete())
-            return SetLinkResult(pVal, false);
-        // A failed install check still counts as going ahead; a hand-off that
-        // could not reach the program does not.
-        bool delivered = !EnsureInstalled() || HandOff(g_webLinkTarget, m_strWebLink, m_strDownListFile);
-        return SetLinkResult(pVal, delivered);
+        CIfacePtr<IUnknown> identity = Identity();
+        PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
+        return SetLinkResult(pVal, CPageCalls::PassWebLink(userID, userPW, m_strWebLink, places, EnsureInstalled));
     });
     // A call declined before its body ran still answers "0", a string the page can read.
     if (hr == S_FALSE && !*pVal)
@@ -557,10 +525,10 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
     return hr;
 }
 
-bool CVedADA::HandOff(const CompanionTarget& target, const std::string& text, const std::string& listFile)
+CIfacePtr<IUnknown> CVedADA::Identity()
 {
     // Only the identity's address travels, with a record sent by message.
     CIfacePtr<IUnknown> identity;
     QueryInterface(IID_IUnknown, identity.PutVoid());
-    return HandOffToCompanion({target, text, listFile, m_strInstallDir, PageCredentials(), identity.Get()});
+    return identity;
 }

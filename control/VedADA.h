@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "TavrineControl.h"
+#include "base/Shared.h"
 #include "control/ConnectionPoint.h"
 #include "control/PageSite.h"
-
-struct CompanionTarget;
 
 class CVedADA final : public IConnectionPointContainer,
                 public IVedADA,
@@ -83,9 +82,8 @@ private:
 
     void Fire_InstallCompleteEvent();
     void Fire_UpSelectComplete(BSTR strPath, BSTR strSize, BSTR strMode);
-    // Delivers a job text to the target's companion program; answers whether
-    // the job reached it (or there was nothing to send).
-    bool HandOff(const CompanionTarget& target, const std::string& text, const std::string& listFile);
+    // The object's identity, whose address goes with a record sent by message.
+    CIfacePtr<IUnknown> Identity();
 
     // The non-delegating unknown that owns the object's identity and count.
     class CInnerUnknown : public IUnknown

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include "base/Folders.h"
+#include "base/ProgramStart.h"
 #include "base/Shared.h"
 #include "install/DownloadTransfer.h"
 #include "install/InstallLogic.h"
@@ -216,8 +217,7 @@ void CInstallDlg::OnSetupDownloaded()
     // A program that could not be started (missing, not runnable, blocked,
     // elevation declined) never writes its result: waiting for it would keep
     // the user before a dialog nobody can close. 32 and below are failures.
-    HINSTANCE started = ShellExecuteA(m_hWnd, nullptr, m_strSetupPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(started) <= 32)
+    if (!ProgramStart::Start(m_hWnd, m_strSetupPath, std::string()))
     {
         m_verifiedSetup.Discard();   // a checked program that did not start is not kept
         FailDownload();

@@ -108,7 +108,7 @@ mkdir -p "$build"
 port=$(tavrine_test_port "$build")
 if ! { (cd "$ROOT" && cmake --preset "$preset" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port") &&
        cmake --build "$build" -j"${TAVRINE_BUILD_JOBS:-2}" --target PrefixSetup TavrineControl PageHost \
-             picker_driver TavrineCompanion install_setup_fixture
+             picker_driver TavrineCompanion install_setup_fixture TavrineBridge
      } >"$build/demo-build.log" 2>&1; then
   grep -E -A5 'error|Error [0-9]' "$build/demo-build.log" | head -100
   tavrine_log "$preset: build FAILED"
@@ -126,7 +126,8 @@ companion="$build/companion/TavrineCompanion.exe"
 python3 "$ROOT/tests/install/update_server.py" stage --root "$demo/www" \
     --fixture "$build/tests/install/install_setup_fixture.exe" --version "Tavrine 1.15.3.9" \
     --result 1 --delay 1500 --install "$companion=TavrineUp.exe" "$companion=TavrineDown.exe" \
-    "$companion=TavrineSpeed.exe" "$companion=Explorer.exe" >/dev/null || exit 1
+    "$companion=TavrineSpeed.exe" "$companion=Explorer.exe" \
+    "$build/bridge/TavrineBridge.exe=TavrineBridge.exe" >/dev/null || exit 1
 head -c 1000 /dev/zero | tr '\0' a >"$demo/files/자료/사진/여행/a.jpg"
 head -c 2048 /dev/zero | tr '\0' b >"$demo/files/자료/사진/b.jpg"
 printf '회의 메모' | iconv -f UTF-8 -t CP949 >"$demo/files/자료/메모.txt"

@@ -6,14 +6,15 @@
 Reads every quoted #include of the product folders and fails (exit 1) when a
 folder includes one of a higher layer, when two folders of one layer include
 each other's files, or when the folders' include graph has a cycle. The layers,
-top down: control/ (the COM object), then the subsystems transfer/, install/
+top down: control/ (the COM object) and bridge/ (the browsers' host, a
+second entry beside it that never includes it), then the subsystems transfer/, install/
 and picker/, then base/. resources/ and the generated headers sit below all.
 """
 import os
 import re
 import sys
 
-LAYERS = {"control": 3, "transfer": 2, "install": 2, "picker": 2, "base": 1}
+LAYERS = {"control": 3, "bridge": 3, "transfer": 2, "install": 2, "picker": 2, "base": 1}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 SOURCE_SUFFIXES = (".h", ".cpp", ".c", ".rc")
 

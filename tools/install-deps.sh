@@ -37,7 +37,7 @@ apt-get install -y -q --no-install-recommends \
   xvfb xauth x11-utils imagemagick \
   locales fonts-nanum \
   gcab osslsigncode openssl \
-  chromium
+  nlohmann-json3-dev chromium
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR.utf8$'; then
   sed -i 's/^# *ko_KR.UTF-8 UTF-8/ko_KR.UTF-8 UTF-8/' /etc/locale.gen

@@ -3,8 +3,8 @@
 #include "transfer/ExplorerStart.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
+#include "base/ProgramStart.h"
 #include "base/Shared.h"
 
 namespace
@@ -42,15 +42,10 @@ bool Start(const char* windowClass, const std::string& program, const std::strin
     g_launch.process.Reset();
 
     // The same start as ShellExecuteA gives, with the process handle kept.
-    SHELLEXECUTEINFOA info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&info))
+    HANDLE process = nullptr;
+    if (!ProgramStart::Start(nullptr, program, parameters, &process))
         return false;
-    g_launch.process.Reset(info.hProcess);
+    g_launch.process.Reset(process);
     return true;
 }
 }

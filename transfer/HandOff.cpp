@@ -5,10 +5,10 @@
 #include "transfer/HandOff.h"
 
 #include <cstdint>
-#include <shellapi.h>
 
 #include "base/CompanionClasses.h"
 #include "base/Folders.h"
+#include "base/ProgramStart.h"
 #include "transfer/CompanionCommandLine.h"
 #include "transfer/ExplorerStart.h"
 #include "transfer/JobRecord.h"
@@ -116,8 +116,7 @@ bool HandOffToCompanion(const HandOffJob& job)
         // A program that could not be started at all (missing, not runnable)
         // will never show its window: waiting out the start bound would only
         // freeze the page.
-        HINSTANCE started = ShellExecuteA(nullptr, nullptr, program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
-        if (reinterpret_cast<INT_PTR>(started) <= 32)
+        if (!ProgramStart::Start(nullptr, program, parameters))
             return false;
         window = WaitForCompanionWindow(target.windowClass);
         if (!window)

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <string>
 
-#include "control/SiteLock.h"
+#include "base/SiteLock.h"
 #include "harness/TestHarness.h"
 
 namespace

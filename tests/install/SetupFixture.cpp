@@ -14,6 +14,9 @@
 //                     name or the one given (repeatable)
 //   log=<path>        appends "<own file name> ran" to that file
 //
+// When what it installed includes the browser bridge, "TavrineBridge.exe", it
+// registers the bridge with the browsers (--register), as the service's setup
+// programs do.
 // The package follows from its own name: "TavrineSSUp.exe" installs the Sp
 // package ("spver.ini", "installsp_result"), any other name the main one.
 #include <windows.h>
@@ -139,6 +142,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     if (hasVersion)
         WriteWholeFile(installDir + (sp ? "spver.ini" : "ver.ini"), version, 0);
+    std::string bridge = installDir + "TavrineBridge.exe";
+    if (GetFileAttributesA(bridge.c_str()) != INVALID_FILE_ATTRIBUTES)
+    {
+        std::string commandLine = "\"" + bridge + "\" --register";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessA(bridge.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info))
+        {
+            WaitForSingleObject(info.hProcess, 60000);
+            DWORD code = 1;
+            GetExitCodeProcess(info.hProcess, &code);
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+            if (!log.empty())
+                AppendLine(log, "TavrineBridge.exe --register: " + std::to_string(code));
+        }
+    }
 
     char temp[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, temp);

@@ -1,6 +1,6 @@
 // CSiteLock: parses the build's site list once and matches page URLs and
 // pop-up site names against it. No state beyond the parsed list; any thread.
-#include "control/SiteLock.h"
+#include "base/SiteLock.h"
 
 #include <windows.h>
 #include <wininet.h>

@@ -1,0 +1,103 @@
+// The bridge's control: the same subsystem entries, in the same order, as the
+// control's methods. Host's main thread.
+#include "bridge/BridgeControl.h"
+
+#include <windows.h>
+
+#include "base/Folders.h"
+#include "base/PopUpAllowList.h"
+#include "base/Shared.h"
+#include "install/InstallCheck.h"
+#include "picker/FilePickerDlg.h"
+#include "transfer/JobText.h"
+#include "transfer/PageCalls.h"
+
+CBridgeControl::CBridgeControl(EventSink events) : m_events(std::move(events))
+{
+    m_strInstallDir = InstallFolder();
+    // Without a usable temporary folder there are no list files: the
+    // hand-off declines rather than writing into the current folder.
+    m_strTempDir = TempFolder();
+    if (m_strTempDir.empty())
+        return;
+    m_strDownListFile = m_strTempDir + "Tavrine_Download_List";
+    m_strUpListFile = m_strTempDir + "Tavrine_Upload_List";
+}
+
+void CBridgeControl::CheckInstall()
+{
+    m_events("InstallCompleteEvent", {});
+}
+
+bool CBridgeControl::AllowPopUp(const std::string& site)
+{
+    return AllowPopUpSite(site);
+}
+
+void CBridgeControl::ShowUpFileDlg()
+{
+    // Each item the user adds is one event, sent while the picker is open.
+    CFilePickerDlg picker([this](BSTR path, BSTR size, BSTR mode) {
+        m_events("UpSelectComplete", {WideToUtf8(path), WideToUtf8(size), WideToUtf8(mode)});
+    });
+    // No window of the browser can own it: the picker stands on its own.
+    picker.DoModal(nullptr);
+}
+
+bool CBridgeControl::SelectComplete(const std::string& path, const std::string& size, const std::string& mode)
+{
+    return m_events("UpSelectComplete", {path, size, mode});
+}
+
+void CBridgeControl::UpLoadInit()
+{
+    std::string().swap(m_strUpList);
+    EnsureInstalled();
+}
+
+void CBridgeControl::UpLoadInfo(const std::string& idx)
+{
+    CJobText::AppendItem(m_strUpList, idx);
+}
+
+bool CBridgeControl::UpLoadEnd(const std::string& userID, const std::string& userPW)
+{
+    PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
+    return CPageCalls::EndUpload(userID, userPW, m_strUpList, places, EnsureInstalled);
+}
+
+void CBridgeControl::DownLoadInit()
+{
+    std::string().swap(m_strDownList);
+    EnsureInstalled();
+}
+
+void CBridgeControl::DownLoadInfo(const std::string& idx, const std::string& path)
+{
+    CJobText::AppendPair(m_strDownList, idx, path);
+}
+
+bool CBridgeControl::DownLoadEnd(const std::string& userID, const std::string& userPW, const std::string& mode)
+{
+    PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
+    return CPageCalls::EndDownload(userID, userPW, mode, m_strDownList, places, EnsureInstalled);
+}
+
+bool CBridgeControl::LauncherExplorer(const std::string& userID, const std::string& userPW)
+{
+    PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
+    return CPageCalls::LaunchExplorer(userID, userPW, places, EnsureInstalled);
+}
+
+bool CBridgeControl::LauncherWebLink(const std::string& userID, const std::string& userPW, const std::string& webLink)
+{
+    m_strWebLink = webLink;
+    PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
+    return CPageCalls::PassWebLink(userID, userPW, m_strWebLink, places, EnsureInstalled);
+}
+
+void CBridgeControl::DownLoadSpInit()
+{
+    std::string().swap(m_strDownList);
+    EnsureSpInstalled();
+}

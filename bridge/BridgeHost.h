@@ -1,0 +1,50 @@
+// CBridgeHost: one browser tab's control, served over the host's standard
+// input and output. A reader thread reads frames and posts them to the main
+// thread, which runs one request at a time: a request that arrives while
+// another runs (the picker and the install dialog run modal loops) waits its
+// turn, so calls keep the order the page sent them in.
+#pragma once
+
+#include <windows.h>
+#include <deque>
+#include <string>
+
+#include "base/Shared.h"
+#include "bridge/BridgeControl.h"
+#include "bridge/BridgeMessages.h"
+#include "bridge/FrameWriter.h"
+
+class CBridgeHost
+{
+public:
+    CBridgeHost(HANDLE input, HANDLE output);
+    ~CBridgeHost();
+    CBridgeHost(const CBridgeHost&) = delete;
+    CBridgeHost& operator=(const CBridgeHost&) = delete;
+
+    // Says hello and serves until the input ends; answers the exit code.
+    int Run();
+
+private:
+    static DWORD WINAPI s_ReaderThread(void* parameter);
+    static LRESULT CALLBACK s_WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static void s_OnOwnerlessDialog(WORD templateId, bool open);
+    void ReadFrames();
+    void OnInputEnded();
+    void ServeQueue();
+    void Serve(const std::string& payload);
+    void Dispatch(const BridgeRequest& request);
+    bool SendEvent(const char* name, const std::vector<std::string>& args);
+
+    HANDLE m_hInput;
+    CFrameWriter m_writer;
+    CBridgeControl m_control;
+    HWND m_hWindow = nullptr;
+    CScopedHandle m_hMainThread;
+    CScopedHandle m_hReader;
+    std::deque<std::string> m_queue;
+    bool m_bBusy = false;
+    bool m_bEnded = false;
+    // The request being served, whose events and dialog notices go out now.
+    const BridgeRequest* m_pCurrent = nullptr;
+};
