@@ -268,6 +268,31 @@ async function main() {
         ])
             check(await waitForLine(companions, pieces, 20000), "the companions' log has a line with " + pieces.join(" … "));
         check(!decodeLog(companions).includes("forged"), "the forged link reached no companion");
+
+        // The setup program registered the host it installed: its manifest beside it, and
+        // the browsers' keys naming that manifest.
+        const installed = path.join(process.env.TAVRINE_PREFIX, "drive_c", "Program Files", "Tavrine");
+        let manifest = {};
+        try {
+            manifest = JSON.parse(fs.readFileSync(path.join(installed, "com.tavrine.bridge.json"), "utf8"));
+        } catch (e) {
+            check(false, "the installed host's manifest: " + e.message);
+        }
+        check(/\\Tavrine\\TavrineBridge\.exe$/.test(String(manifest.path)) &&
+              (manifest.allowed_origins || []).includes("chrome-extension://" + EXTENSION_ID + "/"),
+              "the manifest names the installed host and the extension: " + JSON.stringify(manifest));
+        for (const browser of ["Google\\Chrome", "Microsoft\\Edge", "Mozilla"]) {
+            let value = "";
+            try {
+                value = execFileSync("/usr/lib/wine/wine64", ["reg", "query",
+                    `HKCU\\Software\\${browser}\\NativeMessagingHosts\\com.tavrine.bridge`, "/ve"],
+                    { stdio: ["ignore", "pipe", "ignore"], timeout: 60000 }).toString("latin1");
+            } catch (e) {
+                value = "";
+            }
+            check(/\\Tavrine\\com\.tavrine\.bridge(\.firefox)?\.json/.test(value),
+                  `the ${browser} key names the installed manifest: ${value.trim()}`);
+        }
         console.log(`road: ${(roadMs / 1000).toFixed(1)} s in the browser, ${((Date.now() - started) / 1000).toFixed(1)} s in all`);
         console.log(failures ? `FAILED ${failures} of ${checks} checks` : `PASS ${checks} checks`);
         if (failures) {

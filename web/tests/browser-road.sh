@@ -35,13 +35,15 @@ for f in "$bridge" "$companion" "$fixture" "$driver" "$extension/manifest.json" 
 done
 
 # The same machine as the page host's demonstration: the update server's package
-# (the setup program installs the reference companion under its four names) and
+# (the setup program installs the reference companion under its four names and the
+# host, which it registers with the browsers) and
 # the folder the user picks from.
 rm -rf "$road"
 mkdir -p "$road/www" "$road/files/자료/사진/여행"
 python3 "$ROOT/tests/install/update_server.py" stage --root "$road/www" --fixture "$fixture" \
     --version "Tavrine 1.15.3.9" --result 1 --delay 500 --install "$companion=TavrineUp.exe" \
-    "$companion=TavrineDown.exe" "$companion=TavrineSpeed.exe" "$companion=Explorer.exe" >/dev/null || exit 1
+    "$companion=TavrineDown.exe" "$companion=TavrineSpeed.exe" "$companion=Explorer.exe" \
+    "$bridge=TavrineBridge.exe" >/dev/null || exit 1
 head -c 1000 /dev/zero | tr '\0' a >"$road/files/자료/사진/여행/a.jpg"
 head -c 2048 /dev/zero | tr '\0' b >"$road/files/자료/사진/b.jpg"
 printf '회의 메모' | iconv -f UTF-8 -t CP949 >"$road/files/자료/메모.txt"
@@ -88,7 +90,7 @@ chmod +x "$road/bridge-host.sh"
 ) &
 picker=$!
 
-TAVRINE_ROAD_DIR=$road TAVRINE_EXTENSION_DIR=$extension TAVRINE_HOST_SCRIPT="$road/bridge-host.sh" \
+TAVRINE_ROAD_DIR=$road TAVRINE_PREFIX=$TAVRINE_PREFIX TAVRINE_EXTENSION_DIR=$extension TAVRINE_HOST_SCRIPT="$road/bridge-host.sh" \
   TAVRINE_SOURCE_DIR=$ROOT CHROMIUM=$chromium timeout 300 node "$ROOT/web/tests/browser-road.js" "$mode"
 rc=$?
 if ! wait "$picker"; then
