@@ -255,6 +255,17 @@ async function main() {
         console.log(`round trip page -> host -> page (SelectComplete with its event, 20 calls): ` +
                     `median ${times[10].toFixed(1)} ms, slowest ${times[19].toFixed(1)} ms`);
 
+        // The sample page itself, in a second tab (a second host): on load it allows its
+        // pop-ups and checks the control, as in IE mode.
+        const sample = await context.newPage();
+        await sample.goto(`https://${SITE}/upload.html`);
+        const status = await sample.waitForFunction(() => {
+            const text = document.getElementById("status").textContent;
+            return text != "확인하지 않음" && text;
+        }, null, { timeout: 30000, polling: 100 }).then((h) => h.jsonValue(), (e) => String(e));
+        check(status === "컨트롤 준비 완료", "upload.html in a second tab: " + status);
+        await sample.close();
+
         // A page of another origin: no content script, no extension, a pointer to the install page.
         const foreign = await context.newPage();
         await foreign.goto(`https://${FOREIGN}/road.html`);
