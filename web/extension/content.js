@@ -54,9 +54,17 @@
                 toPage({ type: "error", id: msg.id, code: "bad-request", message: problem });
             return;
         }
-        if (!port)
-            connect();
-        pending[msg.id] = true;
-        port.postMessage({ id: msg.id, op: msg.op, args: msg.args.slice() });
+        try {
+            if (!port)
+                connect();
+            pending[msg.id] = true;
+            port.postMessage({ id: msg.id, op: msg.op, args: msg.args.slice() });
+        } catch (e) {
+            // The extension was updated or removed under this page: its context is gone.
+            delete pending[msg.id];
+            port = null;
+            toPage({ type: "error", id: msg.id, code: "disconnected",
+                     message: "Tavrine 확장 프로그램과의 연결이 끊겼습니다. 페이지를 새로 고치십시오" });
+        }
     }, false);
 })();
