@@ -191,3 +191,58 @@ test("AllowPopUp: the page's own origin only, and a clear answer where the brows
     other.onMessage.fire({ id: 1, op: "AllowPopUp", args: ["www.tavrine.example"] });
     assert.strictEqual(other.got[0].code, "unsupported");
 });
+
+// ---------------------------------------------------------------------------
+// The content script with a fake page window and browser.
+
+function loadContent(connect) {
+    const listeners = [], posted = [];
+    let marker = null;
+    const win = {
+        location: { origin: "https://www.tavrine.example" },
+        addEventListener: (type, fn) => listeners.push(fn),
+        postMessage: (data, target) => posted.push({ data: plain(data), target }),
+    };
+    win.window = win;
+    win.top = win;
+    const context = {
+        window: win, document: { documentElement: { setAttribute: (n, v) => { marker = [n, v]; } } },
+        chrome: { runtime: { connect } }, TavrineRules: Rules, TAVRINE_EXTENSION_VERSION: "1.15.3.9",
+    };
+    vm.createContext(context);
+    vm.runInContext(fs.readFileSync(path.join(DIR, "content.js"), "utf8"), context);
+    const send = (data, source) => listeners.forEach((fn) => fn({ data, source: source || win, origin: win.location.origin }));
+    return { posted, send, marker: () => marker };
+}
+
+test("the content script: marks the page, forwards its requests only, fails open calls when the port goes", () => {
+    let port = null;
+    const page = loadContent(() => {
+        port = { sent: [], onMessage: event(), onDisconnect: event() };
+        port.postMessage = (m) => port.sent.push(plain(m));
+        return port;
+    });
+    assert.deepStrictEqual(page.marker(), ["data-tavrine-bridge", "1.15.3.9"]);
+    page.send({ tavrine: "page", id: 1, op: "CheckInstall", args: [] }, {});             // from a frame
+    page.send({ tavrine: "extension", type: "result", id: 1, value: true });             // its own answer
+    assert.strictEqual(port, null, "nothing connected for them");
+    page.send({ tavrine: "page", id: 2, op: "UpLoadInfo", args: ["1001"] });
+    page.send({ tavrine: "page", id: 3, op: "UpLoadInfo", args: [] });                  // malformed
+    page.send({ tavrine: "page", id: 4, op: "ShowUpFileDlg", args: [] });
+    assert.deepStrictEqual(port.sent, [{ id: 2, op: "UpLoadInfo", args: ["1001"] }, { id: 4, op: "ShowUpFileDlg", args: [] }]);
+    port.onMessage.fire({ type: "result", id: 2, value: true });
+    port.onMessage.fire({ type: "result", id: 9, value: true });                         // never asked
+    port.onDisconnect.fire();
+    assert.deepStrictEqual(page.posted.map((p) => [p.data.tavrine, p.data.type, p.data.id, p.data.code, p.target]), [
+        ["extension", "error", 3, "bad-request", "https://www.tavrine.example"],
+        ["extension", "result", 2, undefined, "https://www.tavrine.example"],
+        ["extension", "error", 4, "disconnected", "https://www.tavrine.example"],
+    ]);
+});
+
+test("the content script: a request after the extension's context went away is answered", () => {
+    const page = loadContent(() => { throw new Error("Extension context invalidated."); });
+    page.send({ tavrine: "page", id: 1, op: "CheckInstall", args: [] });
+    assert.deepStrictEqual([page.posted[0].data.type, page.posted[0].data.id, page.posted[0].data.code],
+                           ["error", 1, "disconnected"]);
+});
