@@ -55,6 +55,9 @@ stop_all() {
   python3 "$ROOT/tests/install/update_server.py" stop --pidfile "$road/update_server.pid" >/dev/null 2>&1
   WINEPREFIX="$road/wineprefix" timeout 10 "$TAVRINE_WINESERVER" -k </dev/null >/dev/null 2>&1
   [ $own_xvfb = 1 ] && tavrine_stop_xvfb
+  # A passed check leaves no 700 MB prefix behind; a failed one keeps it to look into.
+  [ "$mode" = check ] && [ "${rc:-1}" = 0 ] && rm -rf "$road/wineprefix"
+  return 0
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM
