@@ -242,18 +242,19 @@ async function main() {
         const forged = await page.evaluate(() => window.tavrineSeen.filter((m) => m.id === 424242).length);
         check(forged === 0, "no answer to the request forged by a frame, got " + forged);
 
-        // One call's round trip, page to host to page, once the host runs.
+        // One call's round trip, page to host to page, once the host runs. The page's
+        // handler logs each event; that is part of the page's side of the trip.
         const times = await page.evaluate(async () => {
             const out = [];
-            for (let i = 0; i < 20; i++) {
+            for (let i = 0; i < 100; i++) {
                 const t0 = performance.now();
                 await Tavrine.SelectComplete("T:\\왕복", "1", "-1");
                 out.push(performance.now() - t0);
             }
             return out.sort((a, b) => a - b);
         });
-        console.log(`round trip page -> host -> page (SelectComplete with its event, 20 calls): ` +
-                    `median ${times[10].toFixed(1)} ms, slowest ${times[19].toFixed(1)} ms`);
+        console.log(`round trip page -> host -> page (SelectComplete with its event, 100 calls): ` +
+                    `median ${times[50].toFixed(1)} ms, 99th percentile ${times[98].toFixed(1)} ms`);
 
         // The sample page itself, in a second tab (a second host): on load it allows its
         // pop-ups and checks the control, as in IE mode.
