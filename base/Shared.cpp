@@ -51,6 +51,14 @@ bool Utf8ToWide(const std::string& text, std::wstring& wide)
                                needed) == needed;
 }
 
+std::string Utf8ToNarrow(const std::string& text, UINT codePage)
+{
+    std::wstring wide;
+    if (!Utf8ToWide(text, wide))
+        return std::string();
+    return WideToNarrow(wide.c_str(), codePage);
+}
+
 BSTR NarrowToBstr(const std::string& text, UINT codePage)
 {
     std::wstring wide = NarrowToWide(text, codePage);

@@ -339,6 +339,10 @@ std::wstring NarrowToWide(const std::string& text, UINT codePage);
 // WideToUtf8 stops at the first NUL, as every text handed on does.
 bool Utf8ToWide(const std::string& text, std::wstring& wide);
 inline std::string WideToUtf8(const wchar_t* text) { return WideToNarrow(text, CP_UTF8); }
+// UTF-8 text to exactly the narrow text a script string of the same
+// characters gives (BstrToNarrow): through UTF-16, up to the first NUL.
+// Text that is not UTF-8 gives "".
+std::string Utf8ToNarrow(const std::string& text, UINT codePage);
 
 // ASCII letters to upper case, for comparisons that ignore case.
 std::string Upper(std::string text);

@@ -12,9 +12,7 @@
 
 namespace
 {
-const UINT WM_BRIDGE_FRAME = WM_APP + 1;       // lParam: a new std::string, the frame
-const UINT WM_BRIDGE_OVERSIZED = WM_APP + 2;   // a frame over the limit was dropped
-const UINT WM_BRIDGE_ENDED = WM_APP + 3;       // the input ended
+const UINT WM_BRIDGE_INBOX = WM_APP + 1;   // the reader put something in the inbox
 const char kWindowClass[] = "TavrineBridgeHost";
 // Once the input has ended, the host is gone within this, even if a dialog
 // is still open: the browser may already have ended the tab.
@@ -94,16 +92,9 @@ void CBridgeHost::ReadFrames()
     {
         std::string payload;
         CFrameReader::Read read = reader.Next(payload);
-        if (read == CFrameReader::Read::Frame)
+        if (read == CFrameReader::Read::Frame || read == CFrameReader::Read::Oversized)
         {
-            std::string* frame = new std::string(std::move(payload));
-            if (!PostMessageA(m_hWindow, WM_BRIDGE_FRAME, 0, reinterpret_cast<LPARAM>(frame)))
-                delete frame;
-            continue;
-        }
-        if (read == CFrameReader::Read::Oversized)
-        {
-            PostMessageA(m_hWindow, WM_BRIDGE_OVERSIZED, 0, 0);
+            Deliver({read == CFrameReader::Read::Oversized, std::move(payload)});
             continue;
         }
         // The end of input, clean or inside a frame: nothing more can come.
@@ -112,9 +103,22 @@ void CBridgeHost::ReadFrames()
     }
 }
 
+void CBridgeHost::Deliver(Incoming incoming)
+{
+    CLock lock(m_inboxSection);
+    m_inbox.push_back(std::move(incoming));
+    if (!m_bKickPending)
+        m_bKickPending = PostMessageA(m_hWindow, WM_BRIDGE_INBOX, 0, 0) != FALSE;
+}
+
 void CBridgeHost::OnInputEnded()
 {
-    PostMessageA(m_hWindow, WM_BRIDGE_ENDED, 0, 0);
+    {
+        CLock lock(m_inboxSection);
+        m_bInputEnded = true;
+        if (!m_bKickPending)
+            m_bKickPending = PostMessageA(m_hWindow, WM_BRIDGE_INBOX, 0, 0) != FALSE;
+    }
     // A request still running (a dialog nobody will answer, a companion
     // being waited for) must not keep the process: the browser counts on its
     // host ending with its input. Programs it started were started outside
@@ -126,25 +130,11 @@ void CBridgeHost::OnInputEnded()
 LRESULT CALLBACK CBridgeHost::s_WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     CBridgeHost* self = reinterpret_cast<CBridgeHost*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self || message < WM_BRIDGE_FRAME || message > WM_BRIDGE_ENDED)
+    if (!self || message != WM_BRIDGE_INBOX)
         return DefWindowProcA(hwnd, message, wParam, lParam);
     try
     {
-        if (message == WM_BRIDGE_FRAME)
-        {
-            std::string* frame = reinterpret_cast<std::string*>(lParam);
-            self->m_queue.push_back(std::move(*frame));
-            delete frame;
-        }
-        else if (message == WM_BRIDGE_OVERSIZED)
-        {
-            self->m_writer.Write(CBridgeMessages::Error(BridgeRequest(), CBridgeMessages::kTooLarge,
-                                                        "the message is larger than 1 MiB"));
-        }
-        else
-        {
-            self->m_bEnded = true;
-        }
+        self->TakeInbox();
         self->ServeQueue();
     }
     catch (...)
@@ -154,17 +144,36 @@ LRESULT CALLBACK CBridgeHost::s_WindowProc(HWND hwnd, UINT message, WPARAM wPara
     return 0;
 }
 
+void CBridgeHost::TakeInbox()
+{
+    CLock lock(m_inboxSection);
+    m_bKickPending = false;
+    while (!m_inbox.empty())
+    {
+        m_queue.push_back(std::move(m_inbox.front()));
+        m_inbox.pop_front();
+    }
+    if (m_bInputEnded)
+        m_bEnded = true;
+}
+
 void CBridgeHost::ServeQueue()
 {
-    // A modal loop inside a request dispatches here: its frames wait.
+    // A modal loop inside a request dispatches here: its frames wait. What
+    // arrived whole before the input ended is still served (within the
+    // grace the reader allows).
     if (m_bBusy)
         return;
     m_bBusy = true;
-    while (!m_queue.empty() && !m_bEnded)
+    while (!m_queue.empty())
     {
-        std::string payload = std::move(m_queue.front());
+        Incoming incoming = std::move(m_queue.front());
         m_queue.pop_front();
-        Serve(payload);
+        if (incoming.oversized)
+            m_writer.Write(CBridgeMessages::Error(BridgeRequest(), CBridgeMessages::kTooLarge,
+                                                  "the message is larger than 1 MiB"));
+        else
+            Serve(incoming.payload);
     }
     m_bBusy = false;
     if (m_bEnded)
@@ -192,19 +201,11 @@ void CBridgeHost::Serve(const std::string& payload)
 
 namespace
 {
-// The page's text as the control would have it from script: UTF-8 to
-// UTF-16 (checked whole when the frame was read), then to narrow text in
-// the given code page, up to the first NUL.
-std::string Narrow(const std::string& utf8, UINT codePage)
+// The page's text as the control would have it from script: the thread's
+// code page unless a method says otherwise.
+std::string Narrow(const std::string& utf8, UINT codePage = ThreadAnsiCodePage())
 {
-    std::wstring wide;
-    Utf8ToWide(utf8, wide);
-    return WideToNarrow(wide.c_str(), codePage);
-}
-
-std::string Narrow(const std::string& utf8)
-{
-    return Narrow(utf8, ThreadAnsiCodePage());
+    return Utf8ToNarrow(utf8, codePage);
 }
 
 // A locked build serves only its sites: the page origin the extension

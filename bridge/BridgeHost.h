@@ -29,8 +29,17 @@ private:
     static DWORD WINAPI s_ReaderThread(void* parameter);
     static LRESULT CALLBACK s_WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static void s_OnOwnerlessDialog(WORD templateId, bool open);
+    // What the reader hands to the main thread, in the order read.
+    struct Incoming
+    {
+        bool oversized;        // a frame over the limit was dropped
+        std::string payload;
+    };
+
     void ReadFrames();
+    void Deliver(Incoming incoming);
     void OnInputEnded();
+    void TakeInbox();
     void ServeQueue();
     void Serve(const std::string& payload);
     void Dispatch(const BridgeRequest& request);
@@ -42,7 +51,15 @@ private:
     HWND m_hWindow = nullptr;
     CScopedHandle m_hMainThread;
     CScopedHandle m_hReader;
-    std::deque<std::string> m_queue;
+    // Filled by the reader under the lock; one posted message at a time
+    // tells the main thread to take it, so no frame depends on the room in
+    // the thread's message queue.
+    CCriticalSection m_inboxSection;
+    std::deque<Incoming> m_inbox;
+    bool m_bKickPending = false;
+    bool m_bInputEnded = false;
+    // Taken by the main thread, waiting for the request before them to end.
+    std::deque<Incoming> m_queue;
     bool m_bBusy = false;
     bool m_bEnded = false;
     // The request being served, whose events and dialog notices go out now.

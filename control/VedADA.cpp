@@ -14,8 +14,8 @@
 #include "control/Enumerator.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
-#include "transfer/PageCalls.h"
 #include "transfer/JobText.h"
+#include "transfer/PageCalls.h"
 
 HRESULT CVedADA::Create(IUnknown* pOuter, REFIID riid, void** ppv)
 {

@@ -301,7 +301,7 @@ IMPORT_MINIMUM = {
              "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
     "gdi32.dll": _table(v5_0="DeleteObject"),
     "kernel32.dll": _table(
-        v5_0="AreFileApisANSI CloseHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateSemaphoreA CreateSemaphoreW CreateThread "
+        v5_0="AreFileApisANSI CloseHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
              "DeleteCriticalSection DeleteFileA DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
              "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
@@ -336,10 +336,10 @@ IMPORT_MINIMUM = {
     "shlwapi.dll": _table(v5_0="SHDeleteKeyA StrFormatByteSize64A StrFormatByteSizeA"),
     "urlmon.dll": _table(v5_0="URLDownloadToFileA"),
     "user32.dll": _table(
-        v5_0="DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA GetActiveWindow "
+        v5_0="DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA GetActiveWindow GetWindow "
              "GetDlgItem GetWindowLongA GetWindowLongPtrA InvalidateRect KillTimer LoadImageA MessageBoxA "
              "MsgWaitForMultipleObjects PeekMessageA PostMessageA SendMessageA SendMessageTimeoutA "
-             "SendMessageW SetTimer SetWindowLongA SetWindowLongPtrA SetWindowTextA SetWindowTextW "
+             "SendMessageW SetForegroundWindow SetTimer SetWindowLongA SetWindowLongPtrA SetWindowTextA SetWindowTextW "
              "UpdateWindow"),
     "wininet.dll": _table(v5_0="DeleteUrlCacheEntryA InternetCrackUrlW"),
 }

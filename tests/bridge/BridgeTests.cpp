@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakeBrowser.h"
+#include "companion/CompanionFixture.h"
 #include "PickerDriver.h"
 #include "harness/TestHarness.h"
 
@@ -47,9 +48,10 @@ bool StartHost(CFakeBrowser& browser, const char* caller = kChromeCaller)
 class CCompanionWindows
 {
 public:
-    CCompanionWindows()
+    CCompanionWindows(std::vector<const char*> names = {"tavrine_class_upload", "tavrine_class_down",
+                                                        "tavrine_class_explorer"})
     {
-        for (const char* name : {"tavrine_class_upload", "tavrine_class_down", "tavrine_class_explorer"})
+        for (const char* name : names)
         {
             WNDCLASSA windowClass = {};
             windowClass.lpfnWndProc = DefWindowProcA;
@@ -336,7 +338,13 @@ void test_two_hosts_and_end_of_input()
     ok(code == 0 && spent <= 1000, "host A ended with %lu after %lu ms", code, spent);
     CheckAnswers("B still serves", 4, firefox.Call(4, "CheckInstall", {}),
                  {Event("InstallCompleteEvent", {}), Result(true)});
+    // A request followed at once by the end of input is still served.
+    firefox.Send(Request(5, "CheckInstall", {}));
     firefox.CloseInput();
+    std::vector<json> last;
+    firefox.Answers(5, last, 30000);
+    CheckAnswers("a request just before the end of input", 5, last,
+                 {Event("InstallCompleteEvent", {}), Result(true)});
     ok(firefox.WaitExit(10000) == 0, "host B ended");
 }
 
@@ -431,6 +439,43 @@ void test_large_pick()
     DWORD code = browser.WaitExit(10000);
     DWORD spent = GetTickCount() - start;
     ok(code != STILL_ACTIVE && spent <= 1500, "host with an open picker ended after %lu ms (code %lu)", spent, code);
+}
+
+// A browser that runs its host in a job and ends the job with it (as Firefox
+// does): a companion the host started must live on.
+void test_companion_outlives_job()
+{
+    if (!CompanionFixture::Install())
+    {
+        ok(false, "installing the reference companions");
+        return;
+    }
+    CompanionFixture::CloseAll("tavrine_class_explorer");
+    CCompanionWindows companions({"tavrine_class_upload"});   // the install check passes at once
+    CFakeBrowser browser;
+    if (!StartHost(browser))
+        return;
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    bool inJob = job && SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+                 AssignProcessToJobObject(job, browser.Process());
+    ok(inJob, "the host runs in a job that ends its processes with it (%lu)", GetLastError());
+    if (!inJob)
+        return;
+    CheckAnswers("LauncherExplorer", 1, browser.Call(1, "LauncherExplorer", {"user", "pw"}), {Result(true)});
+    HWND explorer = nullptr;
+    for (DWORD start = GetTickCount(); !explorer && GetTickCount() - start < 30000; Sleep(100))
+        explorer = FindWindowA("tavrine_class_explorer", nullptr);
+    ok(explorer != nullptr, "the explorer companion showed its window");
+    CloseHandle(job);   // the browser goes, and its job with it
+    DWORD code = browser.WaitExit(10000);
+    ok(code != STILL_ACTIVE, "the host ended with its job (%lu)", code);
+    Sleep(500);
+    bool alive = explorer && IsWindow(explorer);
+    fault_row("a browser ends the job of its host", "companion lives on", alive ? "companion lives on" : "companion gone",
+              alive);
+    CompanionFixture::CloseAll("tavrine_class_explorer");
 }
 
 std::wstring ReadDefault(HKEY root, const wchar_t* path, LONG* error)
@@ -584,5 +629,6 @@ void test_locked_origin()
 }
 
 TEST_MAIN(TEST(test_methods_and_events), TEST(test_bad_input), TEST(test_two_hosts_and_end_of_input),
-          TEST(test_refused_callers), TEST(test_large_pick), TEST(test_registration_round_trip),
+          TEST(test_refused_callers), TEST(test_large_pick), TEST(test_companion_outlives_job),
+          TEST(test_registration_round_trip),
           TEST(test_locked_origin))
