@@ -52,10 +52,34 @@ int Registration(bool install, bool machine)
     return 0;
 }
 
+// The browser's two pipes become this process's own, uninheritable handles, and its
+// standard handles point to NUL: programs it starts (companions, the setup program)
+// get their standard handles from these, and one that prints would otherwise write
+// into the frames (seen under Wine with the reference companion). The inheritable
+// originals are closed so that no child keeps the browser's pipes open.
+bool TakePipe(DWORD which, HANDLE nul, HANDLE& own)
+{
+    HANDLE self = GetCurrentProcess(), original = GetStdHandle(which);
+    if (original == nullptr || original == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(self, original, self, &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    SetStdHandle(which, nul);
+    CloseHandle(original);
+    return true;
+}
+
 int Serve(const std::vector<std::string>& args)
 {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    HANDLE input = nullptr, output = nullptr;
+    if (nul == INVALID_HANDLE_VALUE || !TakePipe(STD_INPUT_HANDLE, nul, input) ||
+        !TakePipe(STD_OUTPUT_HANDLE, nul, output))
+    {
+        // Without a channel of its own there is nothing to serve.
+        fprintf(stderr, "TavrineBridge: the standard handles cannot be taken over\n");
+        return 1;
+    }
     if (!CExtensionList::ForBuild().AllowsCaller(args))
     {
         // Anything not on the list is told so and served nothing.

@@ -1,17 +1,23 @@
-// Script of the sample upload page (examples/upload.html). The page holds the
-// control in an object tag with id "control". The same script runs unchanged in
-// the project's page host (programs/pagehost/PageHost.cpp), which adds "host"; the
-// page therefore writes its log through pageLog and never assumes either one.
+// Script of the sample upload page (examples/upload.html). It reaches the control
+// only through tavrine.js (web/tavrine.js, loaded before it), which speaks to the
+// ActiveX object with id "control" in IE mode and to the browser extension
+// elsewhere. The same script runs unchanged in the project's page host
+// (programs/pagehost/PageHost.cpp), which adds "host", and in Chromium; the page
+// therefore writes its log through pageLog and never assumes any one of them.
 //
-// Events: the control calls control_InstallCompleteEvent() and
-// control_UpSelectComplete(strPath, strSize, strMode). upload.html binds them
-// with <script for="control" event="...">; the page host binds them by name.
-// Both arrive during the control method that fires them.
+// Events: control_InstallCompleteEvent() and control_UpSelectComplete(strPath,
+// strSize, strMode). upload.html binds them with <script for="control" event="...">
+// for the ActiveX object, the page host binds them by name, and tavrine.js calls
+// them for the extension. They arrive before the call that fires them answers.
+// Every action takes a callback: with the ActiveX object it has run when the
+// action returns, with the extension it runs later.
 // Kept to the language level of the platform's JScript engine (no ES5).
 
 var page = {
     answered: false,   // InstallCompleteEvent has arrived since the last check
     picked: [],        // one { path, size, mode } per UpSelectComplete, in order
+    onItem: null,      // the page's display, called with each new item
+    finished: null,    // the exit code of a scripted session, once it has ended
     // What the service offers for download: its identifier and the local path
     // the download program saves it to (sample data of this page).
     downloads: [
@@ -25,9 +31,19 @@ function pageLog(text) {
         host.Echo(text);
         return;
     }
+    if (typeof console != "undefined" && console.log)
+        console.log(text);
     var log = document.getElementById("log");
     if (log)
         log.appendChild(document.createTextNode(text + "\r\n"));
+}
+
+// The end of a scripted session (examples/demo.js): the page host ends with the code,
+// a browser keeps it for whoever drives the page.
+function pageFinish(code) {
+    if (typeof host != "undefined")
+        host.Quit(code);
+    page.finished = code;
 }
 
 // ---------------------------------------------------------------------------
@@ -42,6 +58,8 @@ function control_UpSelectComplete(strPath, strSize, strMode) {
     var item = { path: strPath, size: strSize, mode: strMode };
     page.picked[page.picked.length] = item;
     pageLog("  <- UpSelectComplete: " + describeItem(item));
+    if (page.onItem)
+        page.onItem(item);
 }
 
 // strSize is "-1" for a folder, else the byte count; strMode is "-1" for an
@@ -55,29 +73,41 @@ function describeItem(item) {
 // ---------------------------------------------------------------------------
 // What the page's buttons do
 
+// The host's picker and install dialog have no window of the page as their owner:
+// the page says when one is open (tavrine.js tells it; IE mode never does).
+Tavrine.onDialog = function (name, state) {
+    var what = name == "picker" ? "파일 선택 창" : "설치 창";
+    pageLog("  (" + what + (state == "open" ? "이 열렸습니다)" : "이 닫혔습니다)"));
+};
+
 // Does the control answer script? CheckInstall fires InstallCompleteEvent at once.
-function checkControl() {
+// done(answered, error); error.message says what is missing and where to get it.
+function checkControl(done) {
     page.answered = false;
-    control.CheckInstall();
-    return page.answered;
+    Tavrine.CheckInstall(function (error) {
+        done(!error && page.answered, error);
+    });
 }
 
-// Lets the site open pop-up windows (the control adds it to the browser's allow list).
-function allowPopUps(site) {
-    control.AllowPopUp(site);
+// Lets the site open pop-up windows: the control adds it to the browser's allow
+// list; the extension allows the page's own origin, and only when site names it.
+function allowPopUps(site, done) {
+    Tavrine.AllowPopUp(site, done);
 }
 
 // The file picker: every item the user adds, and everything below an added
 // folder, arrives as UpSelectComplete while the picker is still open.
-function pickFiles() {
+// done(count of new items).
+function pickFiles(done) {
     var before = page.picked.length;
-    control.ShowUpFileDlg();
-    return page.picked.length - before;
+    Tavrine.ShowUpFileDlg(function (error) {
+        done(page.picked.length - before, error);
+    });
 }
 
 // A page may report items of its own the same way the picker does.
-function reportItem(path, size, mode) {
-    control.SelectComplete(path, size, mode);
+function reportItem(path, size, mode, done) {
+    Tavrine.SelectComplete(path, size, mode, done);
 }
 
 function clearPicked() {
@@ -100,34 +130,56 @@ function uploadItemId(item, index) {
     return item.path;
 }
 
+// One batch: the calls go out in order, each after the one before has finished;
+// done(error, value) hears the End call, or the first call that failed.
+function batchCalls() {
+    var failed = null;
+    return {
+        step: function (error) {
+            if (error && !failed)
+                failed = error;
+        },
+        end: function (done) {
+            return function (error, value) {
+                if (done)
+                    done(failed || error, value);
+            };
+        }
+    };
+}
+
 // Upload batch: one item per picked file, handed to the upload program at
 // the end. The Init call checks that the companion programs are installed
-// (and installs them if needed) before the batch starts.
-function uploadPicked(userId, password) {
+// (and installs them if needed) before the batch starts. Returns the count.
+function uploadPicked(userId, password, done) {
     var files = pickedFiles();
-    control.UpLoadInit();
+    var batch = batchCalls();
+    Tavrine.UpLoadInit(batch.step);
     for (var i = 0; i < files.length; i++)
-        control.UpLoadInfo(uploadItemId(files[i], i));
-    control.UpLoadEnd(userId, password);
+        Tavrine.UpLoadInfo(uploadItemId(files[i], i), batch.step);
+    Tavrine.UpLoadEnd(userId, password, batch.end(done));
     return files.length;
 }
 
 // Download batch: every entry of page.downloads with its local path; a mode
-// beginning with "S" selects the fast download program.
-function downloadListed(userId, password, mode) {
-    control.DownLoadInit();
+// beginning with "S" selects the fast download program. Returns the count.
+function downloadListed(userId, password, mode, done) {
+    var batch = batchCalls();
+    Tavrine.DownLoadInit(batch.step);
     for (var i = 0; i < page.downloads.length; i++)
-        control.DownLoadInfo(page.downloads[i].id, page.downloads[i].path);
-    control.DownLoadEnd(userId, password, mode);
+        Tavrine.DownLoadInfo(page.downloads[i].id, page.downloads[i].path, batch.step);
+    Tavrine.DownLoadEnd(userId, password, mode, batch.end(done));
     return page.downloads.length;
 }
 
-// A web link for the download program; true when the control passed it on.
+// A web link for the download program; done(true) when the control passed it on.
 // Empty credentials reuse the ones given last; without any it declines.
-function openWebLink(userId, password, link) {
-    return control.LauncherWebLink(userId, password, link) == "1";
+function openWebLink(userId, password, link, done) {
+    Tavrine.LauncherWebLink(userId, password, link, function (error, value) {
+        done(!error && value == "1", error);
+    });
 }
 
-function openExplorer(userId, password) {
-    control.LauncherExplorer(userId, password);
+function openExplorer(userId, password, done) {
+    Tavrine.LauncherExplorer(userId, password, done);
 }

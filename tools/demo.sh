@@ -1,14 +1,19 @@
 #!/bin/bash
 # Demonstration session: builds the control, registers it in a fresh private Wine
-# prefix and runs the sample page's script (examples/page.js, driven by
-# examples/demo.js) in the page host, which prints what the page receives.
+# prefix and runs the sample page's script (examples/page.js through the page
+# script web/tavrine.js, driven by examples/demo.js) in the page host, which
+# prints what the page receives.
 # The page goes the main road: it checks the control, allows pop-ups, picks a
 # folder and a file in the file picker (worked by the picker driver, as a user
 # would), uploads them, which first installs the companion programs from a local
 # update server with the progress dialog, downloads a batch and passes a web
 # link. Afterwards the session prints what the companion programs received.
 #   tools/demo.sh [mingw-i686|mingw-x64]
+#   tools/demo.sh --browser
 # The default is the product, the 32-bit build (its Wine processes run under qemu).
+# --browser goes the same road in Chromium instead of the page host: the page
+# script reaches the browser extension, which hands each call to the native host
+# TavrineBridge.exe (the 64-bit build, under Wine); web/tests/browser-road.sh.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,7 +45,7 @@ if [ "${1:-}" = --inside ]; then
   echo
   # The page host writes UTF-8; a failing page exits non-zero. Wine's own note
   # about the Z: drive's volume label (the picker lists every drive) is noise here.
-  run "$build/programs/pagehost/PageHost.exe" "$(winpath "$ROOT/examples/page.js")" \
+  run "$build/programs/pagehost/PageHost.exe" "$(winpath "$ROOT/web/tavrine.js")" "$(winpath "$ROOT/examples/page.js")" \
       "$(winpath "$ROOT/examples/demo.js")" 2> >(grep -v 'FS volume label and serial are not available' >&2)
   rc=$?
   echo
@@ -61,11 +66,37 @@ if [ "${1:-}" = --inside ]; then
   exit $rc
 fi
 
+if [ "${1:-}" = --browser ]; then
+  preset=mingw-x64
+  build="$ROOT/build/$preset"
+  tavrine_log "$preset: configuring and building the host, the extension and the companions (log in build/$preset/demo-build.log)"
+  mkdir -p "$build"
+  port=$(tavrine_test_port "$build")
+  if ! { (cd "$ROOT" && cmake --preset "$preset" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port") &&
+         cmake --build "$build" -j"${TAVRINE_BUILD_JOBS:-2}" --target PrefixSetup TavrineBridge TavrineExtension \
+               picker_driver TavrineCompanion install_setup_fixture
+       } >"$build/demo-build.log" 2>&1; then
+    grep -E -A5 'error|Error [0-9]' "$build/demo-build.log" | head -100
+    tavrine_log "$preset: build FAILED"
+    exit 1
+  fi
+  tavrine_log "Running examples/page.js in Chromium, through the extension and TavrineBridge.exe"
+  echo
+  "$ROOT/web/tests/browser-road.sh" "$build" demo
+  rc=$?
+  if [ $rc -eq 0 ]; then
+    tavrine_log "browser demonstration finished"
+  else
+    tavrine_log "browser demonstration FAILED (exit code $rc)"
+  fi
+  exit $rc
+fi
+
 preset=${1:-mingw-i686}
 case $preset in
   mingw-i686) arch=i686 ;;
   mingw-x64) arch=x86_64 ;;
-  *) echo "usage: tools/demo.sh [mingw-i686|mingw-x64]" >&2; exit 2 ;;
+  *) echo "usage: tools/demo.sh [mingw-i686|mingw-x64] | --browser" >&2; exit 2 ;;
 esac
 build="$ROOT/build/$preset"
 demo="$build/demo"

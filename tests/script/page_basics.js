@@ -1,7 +1,8 @@
 // The sample page's script without the companion programs, run after
-// examples/page.js in the page host: its handlers record what the control
-// reports, and its helpers read that record the way the page's buttons do.
-// Prints "PASS <n> checks" when everything held.
+// web/tavrine.js and examples/page.js in the page host: its handlers record what
+// the control reports, and its helpers read that record the way the page's
+// buttons do. With the ActiveX object every callback has run when its call
+// returns. Prints "PASS <n> checks" when everything held.
 
 var checks = 0, failures = 0;
 
@@ -13,12 +14,22 @@ function check(condition, what) {
     }
 }
 
+// What the callback of one action was given; the callback must have run.
+function answer(action, what) {
+    var got = null;
+    action(function () { got = arguments; });
+    check(got !== null, what + ": the callback ran during the call");
+    return got ? got[0] : undefined;
+}
+
 try {
-    check(checkControl(), "checkControl sees InstallCompleteEvent during CheckInstall");
+    check(Tavrine.mode() == "activex", "tavrine.js took the ActiveX object, got " + Tavrine.mode());
+    check(answer(checkControl, "checkControl") === true, "checkControl sees InstallCompleteEvent during CheckInstall");
     check(page.picked.length == 0, "nothing picked at first");
     reportItem("C:\\자료\\사진", "-1", "-1");
     reportItem("C:\\자료\\사진\\b.jpg", "2048", "C:\\자료\\사진");
-    reportItem("C:\\메모.txt", "0", "-1");
+    check(answer(function (done) { reportItem("C:\\메모.txt", "0", "-1", done); }, "reportItem") === null,
+          "reportItem answers without an error");
     check(page.picked.length == 3, "three items recorded, got " + page.picked.length);
     check(page.picked[1].path == "C:\\자료\\사진\\b.jpg" && page.picked[1].size == "2048"
           && page.picked[1].mode == "C:\\자료\\사진", "the second item's three strings in order");
@@ -31,7 +42,11 @@ try {
     clearPicked();
     check(page.picked.length == 0, "clearPicked empties the list");
     // No credentials stored and no download program running: the control declines.
-    check(openWebLink("", "", "https://tavrine.example/s/1") === false, "openWebLink without credentials");
+    check(answer(function (done) { openWebLink("", "", "https://tavrine.example/s/1", done); }, "openWebLink") === false,
+          "openWebLink without credentials");
+    var value = answer(function (done) { Tavrine.LauncherWebLink("", "", "https://tavrine.example/s/2", function (e, v) { done(v); }); },
+                       "LauncherWebLink");
+    check(value === "0", "tavrine.js hands on the control's own answer \"0\", got " + value);
 } catch (e) {
     check(false, "unexpected error 0x" + (e.number >>> 0).toString(16));
 }

@@ -1,4 +1,5 @@
-// The sample page's main road, run after examples/page.js in the page host: the
+// The sample page's main road, run after web/tavrine.js and examples/page.js in
+// the page host (every callback has run when its call returns): the
 // batches page.js builds from what the control reported must reach the
 // companion programs as the page meant them. The reference companion is put
 // where the control looks for it and the explorer copy is started first, so the
@@ -75,7 +76,9 @@ function run() {
     check(log != "", "TAVRINE_COMPANION_LOG is set");
     installCompanions(log);
 
-    check(checkControl(), "the control answers CheckInstall");
+    var answered = null;
+    checkControl(function (yes) { answered = yes; });
+    check(answered === true, "the control answers CheckInstall");
     clearPicked();
     reportItem("T:\\사진", "-1", "-1");
     reportItem("T:\\사진\\b.jpg", "2048", "T:\\사진");
@@ -84,7 +87,10 @@ function run() {
     check(pickedFiles().length == 2, "two of them files, got " + pickedFiles().length);
 
     // Upload: the files only, identified by their paths, in the order picked.
-    check(uploadPicked("pageuser", "pagepw") == 2, "uploadPicked hands off two items");
+    var handed = null;
+    check(uploadPicked("pageuser", "pagepw", function (error) { handed = error; }) == 2,
+          "uploadPicked hands off two items");
+    check(handed === null, "the upload batch answered without an error");
     check(waitForLine(log, ["TavrineUp.exe ", " cmdline bbs pageuser pagepw "]), "the upload program started");
     check(waitForLine(log, ["TavrineUp.exe ", " kind=2 ", " text=T:\\사진\\b.jpg#>T:\\메모 1.txt"]),
           "the upload batch holds the two files");
@@ -96,7 +102,9 @@ function run() {
           "the download batch holds the listed files");
 
     // The web link goes to the running download program with the stored credentials.
-    check(openWebLink("", "", "https://tavrine.example/s/road"), "openWebLink passes the link on");
+    var passed = null;
+    openWebLink("", "", "https://tavrine.example/s/road", function (yes) { passed = yes; });
+    check(passed === true, "openWebLink passes the link on");
     check(waitForLine(log, ["TavrineSpeed.exe ", " kind=8 ", " text=https://tavrine.example/s/road"]),
           "the web link arrived");
     check(readLog(log).indexOf(" bad ") < 0, "no companion found a malformed record");
