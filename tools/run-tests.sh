@@ -143,7 +143,8 @@ start_suite() {
       tavrine_fresh_prefix "$build" "$prefix" || exit 1
       tavrine_start_xvfb || exit 1
       tavrine_export_env "$arch" "$build" "$prefix"
-      export TAVRINE_REGISTER=$register TAVRINE_SUITE=$name
+      # TAVRINE_WARM_SERVER: a test that must restart the wineserver starts it warm again.
+      export TAVRINE_REGISTER=$register TAVRINE_SUITE=$name TAVRINE_WARM_SERVER=1
       if [ -n "$SUITE_ROWS" ]; then export TAVRINE_FAULT_ROWS=$SUITE_ROWS; else unset TAVRINE_FAULT_ROWS; fi
       tavrine_log "$name: running the tests (prefix $WINEPREFIX, display $DISPLAY, port $TAVRINE_TEST_PORT)"
       # Everything of a 32-bit suite, the wineserver included, lives in one namespace.
