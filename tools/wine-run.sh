@@ -48,18 +48,19 @@ sysdir() {
 }
 
 # Runs the program once, its output passed through as it comes and also kept, so that a run
-# that printed nothing at all can be told apart; sets elapsed_ms.
+# that printed nothing at all can be told apart; sets elapsed_ms. Returns when the program
+# ends: programs it started (companions) may hold its output open far longer, and the copies
+# go on passing that output through without this script waiting for them.
 START_WINDOW_MS=${TAVRINE_START_WINDOW_MS:-10000}
 run_once() {
   local t0 rc
   t0=$(date +%s%N)
   : >"$tmp/out"
-  exec 3>&1 4>&2
-  { { timeout "$LIMIT" "$WINE" "$@" </dev/null 3>&- 4>&-; echo $? >"$tmp/rc"; } | tee -a "$tmp/out" >&3; } 2>&1 |
-    tee -a "$tmp/out" >&4
-  exec 3>&- 4>&-
+  timeout "$LIMIT" "$WINE" "$@" </dev/null > >(tee -a "$tmp/out") 2> >(tee -a "$tmp/out" >&2)
+  rc=$?
   elapsed_ms=$((($(date +%s%N) - t0) / 1000000))
-  rc=$(cat "$tmp/rc" 2>/dev/null) || rc=125
+  # The copies may lag a moment behind the program's end.
+  [ -s "$tmp/out" ] || sleep 0.5
   return "$rc"
 }
 
