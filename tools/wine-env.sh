@@ -2,9 +2,14 @@
 #
 #   tavrine_test_port BUILD        port for the test update server of a build tree
 #   tavrine_ensure_template BUILD  makes the shared template prefix if it is missing or stale
-#   tavrine_fresh_prefix BUILD     copies the template to BUILD/wineprefix
+#   tavrine_fresh_prefix BUILD [PREFIX]
+#                                  copies the template to PREFIX (default BUILD/wineprefix)
 #   tavrine_start_xvfb             starts Xvfb on a free display, sets DISPLAY
-#   tavrine_export_env ARCH BUILD  exports the Wine environment of a test run
+#   tavrine_export_env ARCH BUILD [PREFIX]
+#                                  exports the Wine environment of a test run
+#   tavrine_warm_wineserver        starts the prefix's wineserver and system processes once,
+#                                  kept until tavrine_stop_wineserver persistent; windows
+#                                  unmanaged (test runs)
 #   tavrine_stop_wineserver        ends every Wine process of the current prefix
 #   tavrine_stop_xvfb              stops the Xvfb started above
 #   tavrine_cleanup                both of the above, for an EXIT trap
@@ -164,17 +169,19 @@ tavrine_ensure_template() {
   ) 9>"$cache/lock"
 }
 
-# Replaces BUILD/wineprefix with a copy of the template (under the lock, so that the
-# template is never copied while it is being remade).
+# Replaces BUILD/wineprefix (or PREFIX) with a copy of the template (under the lock, so that
+# the template is never copied while it is being remade).
 tavrine_fresh_prefix() {
   local build=$1 cache pfx
   cache=$(tavrine_wine_cache)
-  pfx="$build/wineprefix"
+  pfx=${2:-"$build/wineprefix"}
   tavrine_kill_prefix "$pfx"
   rm -rf "$pfx"
   mkdir -p "$build" || return 1
+  # A shared lock: copies (of other suites and work trees) go side by side; only the
+  # template's remaking excludes them.
   (
-    flock -w 1800 9 || exit 1
+    flock -s -w 1800 9 || exit 1
     [ -f "$cache/template/.tavrine-stamp" ] || exit 1
     cp -a --reflink=auto "$cache/template" "$pfx"
   ) 9>"$cache/lock" || { echo "run-tests: copying the template prefix failed" >&2; return 1; }
@@ -213,15 +220,35 @@ tavrine_export_env() {
   local arch=$1 build=$2
   # LC_ALL or LC_CTYPE from the caller would override LANG and give Wine another code page.
   unset $(env | sed -n 's/^\(LC_[A-Z_]*\)=.*/\1/p') LANGUAGE
-  export WINEPREFIX="$build/wineprefix" WINEARCH=win64 WINEDEBUG=-all
+  export WINEPREFIX=${3:-"$build/wineprefix"} WINEARCH=win64 WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ko_KR.UTF-8
   export TAVRINE_ARCH=$arch
   export TAVRINE_TEST_PORT
   TAVRINE_TEST_PORT=$(tavrine_test_port "$build")
 }
 
+# A wineserver ends a few seconds after its last program, taking the system processes
+# (services, the desktop's explorer, rpcss) with it; the next program starts them all again.
+# Under ctest that cost each test seconds more: the system processes started from inside a
+# test hold its output pipes, and ctest waits for those until the server has shut down. So
+# a test run starts the server once, persistent, and its system processes outside ctest.
+# Run it where the programs will run (inside the qemu namespace for the 32-bit build).
+# The first program it runs also makes the test display's windows unmanaged: no window
+# manager runs there, and Wine waits up to 2 s for one at every show and hide of a managed
+# window (each dialog and message box of a test paid that twice).
+tavrine_warm_wineserver() {
+  "$TAVRINE_WINESERVER" -p </dev/null >/dev/null 2>&1 || return 1
+  timeout 300 "$TAVRINE_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1
+}
+
 tavrine_stop_wineserver() {
   [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
+  # A persistent server (tavrine_warm_wineserver) never ends by itself.
+  if [ "${1:-}" = persistent ]; then
+    timeout 30 "$TAVRINE_WINESERVER" -k </dev/null || true
+    return 0
+  fi
   timeout 30 "$TAVRINE_WINESERVER" -w </dev/null ||
     timeout 10 "$TAVRINE_WINESERVER" -k </dev/null || true
 }

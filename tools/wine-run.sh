@@ -4,7 +4,8 @@
 #   wine-run.sh --regsvr32 <unix path>      registers a DLL with the regsvr32 of its bitness
 #   wine-run.sh --cscript <script> [args]   runs a script with the cscript of the build's bitness
 # The prefix and the rest of the environment come from tools/wine-env.sh (run-tests.sh).
-# Every run is bounded by TAVRINE_WINE_TIMEOUT seconds and reads no terminal.
+# Every run is bounded by TAVRINE_WINE_TIMEOUT seconds and reads no terminal. A program that
+# fails within a few seconds without printing anything is named, and started once more.
 set -uo pipefail
 
 WINE=/usr/lib/wine/wine64
@@ -46,6 +47,45 @@ sysdir() {
   if [ "$1" = i686 ]; then echo 'C:\windows\syswow64'; else echo 'C:\windows\system32'; fi
 }
 
+# Runs the program once, its output passed through as it comes and also kept, so that a run
+# that printed nothing at all can be told apart; sets elapsed_ms. Returns when the program
+# ends: programs it started (companions) may hold its output open far longer, and the copies
+# go on passing that output through without this script waiting for them.
+START_WINDOW_MS=${TAVRINE_START_WINDOW_MS:-10000}
+run_once() {
+  local t0 rc
+  t0=$(date +%s%N)
+  : >"$tmp/out"
+  timeout "$LIMIT" "$WINE" "$@" </dev/null > >(tee -a "$tmp/out") 2> >(tee -a "$tmp/out" >&2)
+  rc=$?
+  elapsed_ms=$((($(date +%s%N) - t0) / 1000000))
+  # The copies may lag a moment behind the program's end.
+  [ -s "$tmp/out" ] || sleep 0.5
+  return "$rc"
+}
+
+# Runs the program. Failed before a single byte of output, it most likely never ran (a start
+# that Wine or qemu did not carry through): says so by name and starts it once more; a
+# program that fails that way twice fails the test. Exits with the program's code.
+run_checked() {
+  local rc
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  run_once "$@"
+  rc=$?
+  if [ $rc -ne 0 ] && [ $rc -ne 124 ] && [ ! -s "$tmp/out" ] && [ "$elapsed_ms" -lt "$START_WINDOW_MS" ]; then
+    echo "wine-run.sh: $1 ended with exit code $rc after $elapsed_ms ms without printing anything" \
+      "(it did not start); starting it once more" >&2
+    run_once "$@"
+    rc=$?
+    [ $rc -eq 0 ] || [ -s "$tmp/out" ] ||
+      echo "wine-run.sh: $1 again ended with exit code $rc after $elapsed_ms ms without printing anything" >&2
+  elif [ $rc -ne 0 ] && [ ! -s "$tmp/out" ]; then
+    echo "wine-run.sh: $1 ended with exit code $rc after $elapsed_ms ms without printing anything" >&2
+  fi
+  exit $rc
+}
+
 # A 32-bit run needs the qemu namespace; enter it when a test is started by hand.
 need32=${TAVRINE_ARCH:-}
 if [ "$1" = --regsvr32 ] && [ $# -eq 2 ] && [ -f "$2" ]; then
@@ -75,9 +115,9 @@ case $1 in
     fi
     script=$(winpath "$2")
     shift 2
-    exec timeout "$LIMIT" "$WINE" "$(sysdir "${TAVRINE_ARCH:-x86_64}")\\cscript.exe" //nologo "$script" "$@" </dev/null
+    run_checked "$(sysdir "${TAVRINE_ARCH:-x86_64}")\\cscript.exe" //nologo "$script" "$@"
     ;;
   *)
-    exec timeout "$LIMIT" "$WINE" "$@" </dev/null
+    run_checked "$@"
     ;;
 esac
