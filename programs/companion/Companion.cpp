@@ -428,6 +428,8 @@ int main()
         return 1;
     }
     ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    // Scripts wait for this line rather than for a while: from here the control finds us.
+    Log("window");
     SetTimer(hwnd, IDT_POLL, 100, nullptr);
     if (mode == "shortlived")
         SetTimer(hwnd, IDT_END, 1000, nullptr);

@@ -67,7 +67,7 @@ function installCompanions(log) {
         fso.DeleteFile(log);
     shell.Run("\"" + dir + "\\Explorer.exe\" pageuser pagepw", 1, false);
     check(waitForLine(log, ["Explorer.exe ", " args user=pageuser password=pagepw"]), "the explorer started");
-    host.Sleep(1000);   // its window follows the log line
+    check(waitForLine(log, ["Explorer.exe ", " window"]), "the explorer's window is up");
 }
 
 function run() {

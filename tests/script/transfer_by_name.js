@@ -100,7 +100,7 @@ function run() {
 
     shell.Run("\"" + dir + "\\Explorer.exe\" scriptuser scriptpw", 1, false);
     check(waitForLine(log, ["Explorer.exe ", " args user=scriptuser password=scriptpw"]), "the explorer started");
-    pause(1000);   // its window follows the log line
+    check(waitForLine(log, ["Explorer.exe ", " window"]), "the explorer's window is up");
 
     var control = new ActiveXObject("Halvex.Tavrine");
     check(control.UpLoadInit() === undefined, "UpLoadInit returns no value");
