@@ -253,6 +253,18 @@ tavrine_stop_wineserver() {
     timeout 10 "$TAVRINE_WINESERVER" -k </dev/null || true
 }
 
+# After a drive was mapped in dosdevices: a running wineserver keeps the drive list it has
+# seen. A test run's server is persistent and warm: end it and start it again; otherwise
+# let it end, so that the next Wine program starts one that knows the drive.
+tavrine_drive_added() {
+  if [ -n "${TAVRINE_WARM_SERVER:-}" ]; then
+    timeout 30 "$TAVRINE_WINESERVER" -k </dev/null || true
+    tavrine_warm_wineserver </dev/null >/dev/null 2>&1 || echo "the wineserver of the test run did not start again"
+  else
+    timeout 60 "$TAVRINE_WINESERVER" -w </dev/null || true
+  fi
+}
+
 tavrine_cleanup() {
   tavrine_stop_wineserver
   tavrine_stop_xvfb

@@ -13,3 +13,6 @@ for i in range(10000):
     open("file%05d.txt" % i, "w").write("x" * (i % 7))')
 fi
 ln -sfn "$tree" "$WINEPREFIX/dosdevices/u:"
+# shellcheck source=tools/wine-env.sh
+source "$(dirname "$0")/../../tools/wine-env.sh"
+tavrine_drive_added

@@ -69,15 +69,7 @@ bytes '한글/문서.txt' 15
 bytes '한글/사진/풍경.jpg' 16
 
 ln -sfn "$tree" "$WINEPREFIX/dosdevices/t:"
-# A running wineserver keeps the drive list it has seen: let it end, so the
-# next Wine program starts one that knows T:. A test run's server is kept
-# (persistent and warm, tools/wine-env.sh): end it and start it again so.
-if [ -n "${TAVRINE_WARM_SERVER:-}" ]; then
-  timeout 30 /usr/lib/wine/wineserver -k </dev/null || true
-  # shellcheck source=tools/wine-env.sh
-  source "$(dirname "$0")/../../tools/wine-env.sh"
-  tavrine_warm_wineserver </dev/null >/dev/null 2>&1 || echo "the wineserver of the test run did not start again"
-else
-  timeout 60 /usr/lib/wine/wineserver -w </dev/null || true
-fi
+# shellcheck source=tools/wine-env.sh
+source "$(dirname "$0")/../../tools/wine-env.sh"
+tavrine_drive_added
 echo "picker tree ready at $tree (T:)"
