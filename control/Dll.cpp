@@ -8,6 +8,7 @@
 #include "TavrineControl.h"
 #include "resource.h"
 #include "control/ClassFactory.h"
+#include "control/DispatchCheck.h"
 #include "base/Module.h"
 #include "control/Registrar.h"
 #include "base/Shared.h"
@@ -128,6 +129,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         if (!reserved)
         {
             Module::ReleaseTypeInfo();
+            ReleaseDispatchShapes();
             CClassFactory::Shutdown();
         }
         break;

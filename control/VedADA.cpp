@@ -11,6 +11,7 @@
 #include "base/PopUpAllowList.h"
 #include "base/Shared.h"
 #include "base/SiteLock.h"
+#include "control/DispatchCheck.h"
 #include "control/Enumerator.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
@@ -165,62 +166,6 @@ STDMETHODIMP CVedADA::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
 // ---------------------------------------------------------------------------
 // IDispatch, answered from the registered type library
 
-namespace
-{
-// Checked before the platform's dispatcher runs: some hosts' dispatchers accept
-// surplus arguments and drop them, and leak the arguments they had already
-// converted when the call then fails (a later argument that cannot be
-// converted, too few arguments, a named argument that names no parameter).
-// Such calls are refused here with the codes the dispatcher itself gives.
-HRESULT CheckArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* params, UINT* puArgErr)
-{
-    if (!params)
-        return S_OK;
-    if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
-        (params->cNamedArgs && !params->rgdispidNamedArgs))
-        return E_INVALIDARG;
-    TYPEATTR* attr = nullptr;
-    RETURN_IF_FAILED(info->GetTypeAttr(&attr));
-    WORD functions = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (UINT i = 0; i < functions; ++i)
-    {
-        CFuncDesc func(info);
-        if (FAILED(info->GetFuncDesc(i, func.Put())) || func->memid != id)
-            continue;
-        HRESULT hr = S_OK;
-        UINT inputs = 0;
-        for (SHORT p = 0; p < func->cParams; ++p)
-            if (!(func->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
-                ++inputs;
-        // Every member is a method, and every parameter is required.
-        if (!(flags & DISPATCH_METHOD))
-            hr = DISP_E_MEMBERNOTFOUND;
-        else if (params->cArgs != inputs)
-            hr = DISP_E_BADPARAMCOUNT;
-        // Named arguments come first in rgvarg; the positional ones follow in reverse order.
-        for (UINT i = 0; SUCCEEDED(hr) && i < params->cArgs; ++i)
-        {
-            LONG param = i < params->cNamedArgs ? params->rgdispidNamedArgs[i] : static_cast<LONG>(params->cArgs - 1 - i);
-            if (param < 0 || param >= static_cast<LONG>(inputs))
-            {
-                hr = DISP_E_PARAMNOTFOUND;
-            }
-            else if (func->lprgelemdescParam[param].tdesc.vt == VT_BSTR)
-            {
-                CVariant probe;
-                if (FAILED(VariantChangeType(&probe, &params->rgvarg[i], 0, VT_BSTR)))
-                    hr = DISP_E_TYPEMISMATCH;
-            }
-            if (FAILED(hr) && puArgErr)
-                *puArgErr = i;
-        }
-        return hr;
-    }
-    return S_OK;   // unknown members are the dispatcher's to refuse
-}
-}
-
 STDMETHODIMP CVedADA::GetTypeInfoCount(UINT* pctinfo)
 {
     if (!pctinfo)
@@ -255,7 +200,7 @@ STDMETHODIMP CVedADA::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD w
         return DISP_E_UNKNOWNINTERFACE;
     CIfacePtr<ITypeInfo> info;
     RETURN_IF_FAILED(Module::GetTypeInfo(IID_IVedADA, info.Put()));
-    RETURN_IF_FAILED(CheckArguments(info.Get(), dispIdMember, wFlags, pDispParams, puArgErr));
+    RETURN_IF_FAILED(CheckDispatchArguments(info.Get(), dispIdMember, wFlags, pDispParams, puArgErr));
     return info->Invoke(static_cast<IVedADA*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
                         puArgErr);
 }

@@ -249,12 +249,12 @@ void CFilePickerDlg::InsertParentRow()
     SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
 }
 
-void CFilePickerDlg::AppendRow(const std::string& name, int icon, const char* sizeColumn, const char* kind,
-                               const std::string& path, const std::string& sizeText)
+bool CFilePickerDlg::AppendRow(int index, const std::string& name, int icon, const char* sizeColumn,
+                               const char* kind, const std::string& path, const std::string& sizeText)
 {
     auto item = std::make_unique<PickerItem>();
     if (!CopyPath(item->path, path) || sizeText.size() >= sizeof(item->sizeText))
-        return;
+        return false;
     memcpy(item->sizeText, sizeText.c_str(), sizeText.size() + 1);
 
     // Owned by the dialog before any row points at it.
@@ -263,24 +263,29 @@ void CFilePickerDlg::AppendRow(const std::string& name, int icon, const char* si
 
     LVITEMA row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    row.iItem = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
+    row.iItem = index;
     row.pszText = const_cast<char*>(name.c_str());
     row.iImage = icon;
     row.lParam = reinterpret_cast<LPARAM>(owned);
-    int index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
     if (index < 0)
     {
         m_items.pop_back();
-        return;
+        return false;
     }
 
+    // A column never set reads back empty, so a folder's empty size costs no message.
     LVITEMA sub = {};
-    sub.iSubItem = 1;
-    sub.pszText = const_cast<char*>(sizeColumn);
-    SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    if (*sizeColumn)
+    {
+        sub.iSubItem = 1;
+        sub.pszText = const_cast<char*>(sizeColumn);
+        SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    }
     sub.iSubItem = 2;
     sub.pszText = const_cast<char*>(kind);
     SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+    return true;
 }
 
 void CFilePickerDlg::ListFolder()
@@ -313,11 +318,18 @@ void CFilePickerDlg::ListFolder()
     auto tooLong = [](const FolderEntry& entry) { return entry.path.size() > PickerPath::kMaxPathBytes; };
     for (std::vector<FolderEntry>* entries : {&listing.folders, &listing.files})
         entries->erase(std::remove_if(entries->begin(), entries->end(), tooLong), entries->end());
+    // The list takes its room for all rows at once instead of growing row by
+    // row; rows are appended, so each one's index is known without asking.
+    int next = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
+    SendMessageA(m_hItems, LVM_SETITEMCOUNT, next + listing.folders.size() + listing.files.size(), 0);
     for (const FolderEntry& entry : listing.folders)
-        AppendRow(entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "", kKindFolder, entry.path, "-1");
+        if (AppendRow(next, entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "", kKindFolder,
+                      entry.path, "-1"))
+            ++next;
     for (const FolderEntry& entry : listing.files)
-        AppendRow(entry.name, m_icons.FileIcon(entry.path, entry.name), FormatSize(entry.size).c_str(), kKindFile,
-                  entry.path, ByteCountText(entry.size));
+        if (AppendRow(next, entry.name, m_icons.FileIcon(entry.path, entry.name), FormatSize(entry.size).c_str(),
+                      kKindFile, entry.path, ByteCountText(entry.size)))
+            ++next;
     SendMessageA(m_hItems, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(m_hItems, nullptr, TRUE);
 }

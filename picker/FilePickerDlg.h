@@ -59,7 +59,8 @@ private:
 
     void InsertColumns();
     void InsertParentRow();
-    void AppendRow(const std::string& name, int icon, const char* sizeColumn, const char* kind,
+    // Inserts a row at index (the end of the list); false when it was left out.
+    bool AppendRow(int index, const std::string& name, int icon, const char* sizeColumn, const char* kind,
                    const std::string& path, const std::string& sizeText);
     std::string RowText(int row, int column) const;
     PickerItem* RowItem(int row) const;

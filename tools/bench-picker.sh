@@ -1,6 +1,7 @@
 #!/bin/bash
 # Benchmark of the file picker's add action and folder listing under Wine.
-#   tools/bench-picker.sh [mingw-x64|mingw-i686] [--rounds N]
+#   tools/bench-picker.sh [mingw-x64|mingw-i686|all] [--rounds N]
+# "all" runs the 64-bit build, then the 32-bit one, and prints their ratios side by side.
 # Builds the preset when needed, then works in a fresh copy of the template
 # Wine prefix on its own Xvfb display: registers the control and runs
 # programs/bench/picker_bench.exe, which generates its trees once in
@@ -10,6 +11,20 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 preset=${1:-mingw-x64}
 [ $# -gt 0 ] && shift
+if [ "$preset" = all ]; then
+  out=$(mktemp)
+  trap 'rm -f "$out"' EXIT
+  rc=0
+  for p in mingw-x64 mingw-i686; do
+    echo "== $p"
+    "$0" "$p" "$@" | tee -a "$out" | sed "s/^RATIO/RATIO $p/" || rc=1
+  done
+  echo "== ratios (64-bit | 32-bit)"
+  for what in scan/walk list/enumeration; do
+    printf '%s: %s | %s\n' "$what" $(grep "^RATIO $what" "$out" | sed 's/^[^:]*: \([0-9.]*\).*/\1/')
+  done
+  exit $rc
+fi
 case $preset in mingw-x64) arch=x86_64 ;; mingw-i686) arch=i686 ;; *) echo "unknown preset $preset" >&2; exit 2 ;; esac
 build=$ROOT/build/$preset
 
