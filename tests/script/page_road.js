@@ -25,13 +25,23 @@ function clean(text) {
     return nul < 0 ? text : text.substring(0, nul);
 }
 
+// A companion appending a line holds the log for a moment, and the text stream
+// will not open it then: try again shortly.
 function readLog(path) {
-    if (!fso.FileExists(path))
-        return "";
-    var file = fso.OpenTextFile(path, 1);
-    var text = file.AtEndOfStream ? "" : file.ReadAll();
-    file.Close();
-    return text;
+    for (var attempt = 0; ; attempt++) {
+        try {
+            if (!fso.FileExists(path))
+                return "";
+            var file = fso.OpenTextFile(path, 1);
+            var text = file.AtEndOfStream ? "" : file.ReadAll();
+            file.Close();
+            return text;
+        } catch (e) {
+            if (attempt == 20)
+                throw e;
+            host.Sleep(50);
+        }
+    }
 }
 
 // Waits (at most 20 s) for a log line that holds every piece.
