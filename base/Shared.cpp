@@ -71,3 +71,12 @@ std::string Upper(std::string text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
+
+std::string TrimBlanks(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}

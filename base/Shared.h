@@ -347,6 +347,9 @@ std::string Utf8ToNarrow(const std::string& text, UINT codePage);
 // ASCII letters to upper case, for comparisons that ignore case.
 std::string Upper(std::string text);
 
+// Without leading and trailing spaces and tabs, for the entries of a build's lists.
+std::string TrimBlanks(const std::string& text);
+
 // ---------------------------------------------------------------------------
 // The one failure policy of a COM method, export or callback body: no
 // exception leaves it; running out of memory is E_OUTOFMEMORY, anything else

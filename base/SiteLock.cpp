@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "base/Shared.h"
+
 namespace
 {
 const unsigned kHttpsPort = 443;
@@ -60,15 +62,6 @@ bool ParsePort(const std::string& text, unsigned& port)
     }
     return port <= 65535;
 }
-
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 }
 
 CSiteLock::CSiteLock(const std::string& list)
@@ -80,7 +73,7 @@ CSiteLock::CSiteLock(const std::string& list)
         size_t comma = list.find(',', start);
         if (comma == std::string::npos)
             comma = list.size();
-        std::string item = Trim(list.substr(start, comma - start));
+        std::string item = TrimBlanks(list.substr(start, comma - start));
         start = comma + 1;
 
         if (item.size() > 1 && item.back() == '/')

@@ -4,18 +4,10 @@
 #include <algorithm>
 
 #include "BuildConfig.h"
+#include "base/Shared.h"
 
 namespace
 {
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 bool Contains(const std::vector<std::string>& list, const std::string& id)
 {
     return std::find(list.begin(), list.end(), id) != list.end();
@@ -32,7 +24,7 @@ CExtensionList::CExtensionList(const std::string& ids)
         size_t comma = ids.find(',', start);
         if (comma == std::string::npos)
             comma = ids.size();
-        std::string id = Trim(ids.substr(start, comma - start));
+        std::string id = TrimBlanks(ids.substr(start, comma - start));
         if (!id.empty())
             (IsChromeId(id) ? m_chrome : m_firefox).push_back(id);
         start = comma + 1;

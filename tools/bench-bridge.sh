@@ -24,16 +24,11 @@ if [ ! -f "$build/programs/bench/bridge_bench.exe" ] || [ ! -f "$build/bridge/Ta
      cmake --build "$build" -j2 --target PrefixSetup bridge_bench >/dev/null)
 fi
 work=$build/bridge-bench
-if [ "$(find "$work/Many" -type f 2>/dev/null | wc -l)" != 10000 ]; then
-  rm -rf "$work"
-  mkdir -p "$work/Many"
-  (cd "$work/Many" && python3 -c '
-for i in range(10000):
-    open("file%05d.txt" % i, "w").write("x" * (i % 7))')
-fi
 tavrine_ensure_template "$build"
 tavrine_fresh_prefix "$build"
 tavrine_export_env "$arch" "$build"
+# The bridge tests' folder of 10,000 files (made once; also mapped as drive U:).
+"$ROOT/tests/bridge/make-tree.sh" "$work" >/dev/null
 tavrine_start_xvfb
 trap tavrine_cleanup EXIT
 export TAVRINE_WINE_TIMEOUT=${TAVRINE_WINE_TIMEOUT:-1800}
