@@ -3,7 +3,6 @@
 // ShowUpFileDlg; a press of the add button reports synchronously.
 #include "picker/FilePickerDlg.h"
 
-#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -45,6 +44,44 @@ public:
 private:
     HWND m_hButton;
 };
+
+// The list neither draws nor shows while it is filled, however the fill ends.
+// The list keeps its own redraw flag; the window's visible bit goes off as
+// well, so that turning redraw back on (which sets the scroll bars) draws
+// nothing before the one repaint at the end.
+class CRedrawOff
+{
+public:
+    explicit CRedrawOff(HWND list) : m_hList(list)
+    {
+        SendMessageA(m_hList, WM_SETREDRAW, FALSE, 0);
+        DefWindowProcA(m_hList, WM_SETREDRAW, FALSE, 0);
+    }
+    ~CRedrawOff()
+    {
+        SendMessageA(m_hList, WM_SETREDRAW, TRUE, 0);
+        DefWindowProcA(m_hList, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(m_hList, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    }
+    CRedrawOff(const CRedrawOff&) = delete;
+    CRedrawOff& operator=(const CRedrawOff&) = delete;
+
+private:
+    HWND m_hList;
+};
+
+// Drops the rest of a listing that the list stopped taking.
+class CListingEnd
+{
+public:
+    explicit CListingEnd(CFolderLister& lister) : m_lister(lister) {}
+    ~CListingEnd() { m_lister.Finish(); }
+    CListingEnd(const CListingEnd&) = delete;
+    CListingEnd& operator=(const CListingEnd&) = delete;
+
+private:
+    CFolderLister& m_lister;
+};
 }
 
 CFilePickerDlg::CFilePickerDlg(PickerReport report)
@@ -65,6 +102,8 @@ INT_PTR CFilePickerDlg::DoModal(HWND owner)
 
 BOOL CFilePickerDlg::OnInitDialog()
 {
+    // The worker starts while the dialog is being set up.
+    m_lister.Prepare();
     m_hLocations = GetDlgItem(m_hWnd, IDC_LOCATIONS);
     m_hFolderPath = GetDlgItem(m_hWnd, IDC_FOLDERPATH);
     m_hItems = GetDlgItem(m_hWnd, IDC_ITEMLIST);
@@ -249,7 +288,7 @@ void CFilePickerDlg::InsertParentRow()
     SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
 }
 
-bool CFilePickerDlg::AppendRow(int index, const std::string& name, int icon, const char* sizeColumn,
+bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, const char* sizeColumn,
                                const char* kind, const std::string& path, const std::string& sizeText)
 {
     auto item = std::make_unique<PickerItem>();
@@ -297,12 +336,16 @@ void CFilePickerDlg::ListFolder()
         ClearList();
         return;
     }
+    // The disk is read on the worker from here on, while this thread empties
+    // the list and fills it again.
+    m_lister.Begin(m_strWebPath, m_uCodePage);
+    CListingEnd listingEnd(m_lister);
     m_settings.WriteString(m_strSettingsKey.c_str(), kWebDriveValue, m_strWebDrive.c_str());
     m_settings.WriteString(m_strSettingsKey.c_str(), kWebPathValue, m_strWebPath.c_str());
     SetWindowTextA(m_hFolderPath, m_strWebPath.c_str());
 
     // One repaint at the end instead of one per row.
-    SendMessageA(m_hItems, WM_SETREDRAW, FALSE, 0);
+    CRedrawOff quiet(m_hItems);
     ClearList();
     // Hidden at every root, the Desktop and My Documents ones included (they
     // carry no trailing backslash, going up keeps one), so the user cannot
@@ -310,28 +353,38 @@ void CFilePickerDlg::ListFolder()
     if (!m_strWebPath.empty() && !PickerPath::SamePlace(m_strWebDrive, m_strWebPath, m_uCodePage))
         InsertParentRow();
 
-    FolderListing listing;
-    ListFolderEntries(m_strWebPath, m_uCodePage, listing);
-    // A row keeps its path in a fixed field: an entry whose path does not fit
-    // stays out of the list rather than being cut short (the scan below a
-    // chosen folder still reports it).
-    auto tooLong = [](const FolderEntry& entry) { return entry.path.size() > PickerPath::kMaxPathBytes; };
-    for (std::vector<FolderEntry>* entries : {&listing.folders, &listing.files})
-        entries->erase(std::remove_if(entries->begin(), entries->end(), tooLong), entries->end());
-    // The list takes its room for all rows at once instead of growing row by
-    // row; rows are appended, so each one's index is known without asking.
-    int next = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
-    SendMessageA(m_hItems, LVM_SETITEMCOUNT, next + listing.folders.size() + listing.files.size(), 0);
-    for (const FolderEntry& entry : listing.folders)
-        if (AppendRow(next, entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "", kKindFolder,
-                      entry.path, "-1"))
-            ++next;
-    for (const FolderEntry& entry : listing.files)
-        if (AppendRow(next, entry.name, m_icons.FileIcon(entry.path, entry.name), FormatSize(entry.size).c_str(),
-                      kKindFile, entry.path, ByteCountText(entry.size)))
-            ++next;
-    SendMessageA(m_hItems, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(m_hItems, nullptr, TRUE);
+    // Folders come before files, each kind in enumeration order: a folder row
+    // goes after the folders so far, a file row at the end. A row keeps its
+    // path in a fixed field: an entry whose path does not fit stays out of the
+    // list rather than being cut short (the scan below a chosen folder still
+    // reports it).
+    int folderEnd = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
+    int end = folderEnd;
+    std::vector<FolderEntry> batch;
+    while (m_lister.Next(batch))
+    {
+        // Room for the batch at once instead of row by row.
+        SendMessageA(m_hItems, LVM_SETITEMCOUNT, end + batch.size(), 0);
+        for (const FolderEntry& entry : batch)
+        {
+            if (entry.path.size() > PickerPath::kMaxPathBytes)
+                continue;
+            if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            {
+                if (InsertRow(folderEnd, entry.name, m_icons.FolderIcon(entry.path, entry.attributes), "",
+                              kKindFolder, entry.path, "-1"))
+                {
+                    ++folderEnd;
+                    ++end;
+                }
+            }
+            else if (InsertRow(end, entry.name, m_icons.FileIcon(entry.path, entry.name),
+                               FormatSize(entry.size).c_str(), kKindFile, entry.path, ByteCountText(entry.size)))
+            {
+                ++end;
+            }
+        }
+    }
 }
 
 std::string CFilePickerDlg::RowText(int row, int column) const

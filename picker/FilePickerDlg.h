@@ -12,6 +12,7 @@
 
 #include "base/ModalDlg.h"
 #include "base/RegistryHelper.h"
+#include "picker/FolderLister.h"
 #include "picker/ShellIcons.h"
 
 // Receives each chosen entry while the dialog runs: its path, its size text
@@ -59,8 +60,8 @@ private:
 
     void InsertColumns();
     void InsertParentRow();
-    // Inserts a row at index (the end of the list); false when it was left out.
-    bool AppendRow(int index, const std::string& name, int icon, const char* sizeColumn, const char* kind,
+    // Inserts a row at index; false when it was left out.
+    bool InsertRow(int index, const std::string& name, int icon, const char* sizeColumn, const char* kind,
                    const std::string& path, const std::string& sizeText);
     std::string RowText(int row, int column) const;
     PickerItem* RowItem(int row) const;
@@ -79,4 +80,5 @@ private:
     UINT m_uCodePage;
     std::vector<std::unique_ptr<LocationEntry>> m_locations;
     std::vector<std::unique_ptr<PickerItem>> m_items;
+    CFolderLister m_lister;
 };

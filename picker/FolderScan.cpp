@@ -12,14 +12,14 @@ namespace
 {
 // The listing's filters: "." and "..", hidden entries and system files stay out
 // (system folders are listed).
-void AddEntry(FolderListing& listing, const std::string& parent, std::string name, DWORD attributes,
-              DWORD sizeHigh, DWORD sizeLow)
+bool TakeEntry(const EntryTaker& take, const std::string& parent, std::string name, DWORD attributes,
+               DWORD sizeHigh, DWORD sizeLow)
 {
     if (name == "." || name == "..")
-        return;
+        return true;
     const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
-        return;
+        return true;
     FolderEntry entry;
     entry.path.reserve(parent.size() + 1 + name.size());
     entry.path = parent;
@@ -28,7 +28,7 @@ void AddEntry(FolderListing& listing, const std::string& parent, std::string nam
     entry.name = std::move(name);
     entry.size = (static_cast<ULONGLONG>(sizeHigh) << 32) | sizeLow;
     entry.attributes = attributes;
-    (isFolder ? listing.folders : listing.files).push_back(std::move(entry));
+    return take(std::move(entry));
 }
 
 // The code page the narrow file functions convert names with.
@@ -72,7 +72,7 @@ std::wstring ExtendedPath(const std::string& path)
 // A folder whose search pattern does not fit a path field is below a chosen
 // folder: the walk formed its path from a normalised listing, so it is
 // already absolute and needs no resolving.
-bool ListLongFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
+bool EnumerateLongFolder(const std::string& folder, UINT codePage, const EntryTaker& take)
 {
     std::string parent = folder;
     if (PickerPath::EndsWithBackslash(parent, codePage))
@@ -85,22 +85,20 @@ bool ListLongFolderEntries(const std::string& folder, UINT codePage, FolderListi
     CScopedFind find(FindFirstFileW(pattern.c_str(), &data));
     if (!find)
         return false;
-    do
+    while (TakeEntry(take, parent, WideToFileName(data.cFileName), data.dwFileAttributes, data.nFileSizeHigh,
+                     data.nFileSizeLow) &&
+           FindNextFileW(find.Get(), &data))
     {
-        AddEntry(listing, parent, WideToFileName(data.cFileName), data.dwFileAttributes, data.nFileSizeHigh,
-                 data.nFileSizeLow);
-    } while (FindNextFileW(find.Get(), &data));
+    }
     return true;
 }
 }
 
-bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
+bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take)
 {
-    listing.folders.clear();
-    listing.files.clear();
     std::string pattern = PickerPath::SearchPattern(folder, codePage);
     if (pattern.size() > PickerPath::kMaxPathBytes)
-        return ListLongFolderEntries(folder, codePage, listing);
+        return EnumerateLongFolder(folder, codePage, take);
     std::string parent;
     if (!PickerPath::PatternFolder(pattern, codePage, parent))
         return false;
@@ -109,11 +107,21 @@ bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& 
     CScopedFind find(FindFirstFileA(pattern.c_str(), &data));
     if (!find)
         return false;
-    do
+    while (TakeEntry(take, parent, data.cFileName, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow) &&
+           FindNextFileA(find.Get(), &data))
     {
-        AddEntry(listing, parent, data.cFileName, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
-    } while (FindNextFileA(find.Get(), &data));
+    }
     return true;
+}
+
+bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
+{
+    listing.folders.clear();
+    listing.files.clear();
+    return EnumerateFolder(folder, codePage, [&listing](FolderEntry&& entry) {
+        ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? listing.folders : listing.files).push_back(std::move(entry));
+        return true;
+    });
 }
 
 std::string ByteCountText(ULONGLONG size)

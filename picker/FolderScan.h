@@ -24,6 +24,9 @@ struct FolderListing
     std::vector<FolderEntry> files;
 };
 
+// Takes one entry of an enumeration; answers false to end it early.
+using EntryTaker = std::function<bool(FolderEntry&& entry)>;
+
 // Enumerates folder once, skipping "." and "..", hidden entries and system
 // files (system folders stay). Entries come with their full paths whatever
 // their length; a folder whose search pattern is longer than the path field
@@ -32,6 +35,8 @@ struct FolderListing
 // Answers false when the folder could not be enumerated. One pass gives both
 // kinds in the same order as a pass for each would.
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing);
+// The same enumeration, each entry (either kind) handed over as it is read.
+bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take);
 
 // The decimal byte count of a report ("%I64d": digits only).
 std::string ByteCountText(ULONGLONG size);

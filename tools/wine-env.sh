@@ -220,7 +220,8 @@ tavrine_export_env() {
   local arch=$1 build=$2
   # LC_ALL or LC_CTYPE from the caller would override LANG and give Wine another code page.
   unset $(env | sed -n 's/^\(LC_[A-Z_]*\)=.*/\1/p') LANGUAGE
-  export WINEPREFIX=${3:-"$build/wineprefix"} WINEARCH=win64 WINEDEBUG=-all
+  # TAVRINE_WINEDEBUG (e.g. "+timestamp,+listview") turns Wine's channels on for a look inside.
+  export WINEPREFIX=${3:-"$build/wineprefix"} WINEARCH=win64 WINEDEBUG=${TAVRINE_WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ko_KR.UTF-8
   export TAVRINE_ARCH=$arch
   export TAVRINE_TEST_PORT

@@ -196,8 +196,11 @@ int wmain(int argc, wchar_t** argv)
             results.worked = true;
             for (int round = 0; round < rounds; ++round)
             {
+                // The click that selects the row comes first; the double-click
+                // is what opens the folder.
+                d.Select({d.FindRow(L"flat")});
                 double start = Now();
-                d.Open(d.FindRow(L"flat"));
+                d.NotifyDoubleClick();
                 results.lists.push_back(Now() - start);
                 // Every row read back once; reading 5,001 rows from another
                 // thread takes seconds, so the other rounds count them.

@@ -63,6 +63,12 @@ bytes "Long/$long_folder/$(printf 'B%.0s' $(seq 100)).txt" 17
 bytes "Long/$long_folder/$(printf 'C%.0s' $(seq 100))/deep.txt" 21
 bytes Long/short.txt 18
 
+# Folders among files, more entries than one hand-over of the listing holds:
+# folder rows must still come first, each kind in enumeration order.
+mkdir -p Mixed
+(cd Mixed && for i in $(seq -w 0 39); do mkdir "d$i"; touch "f${i}a.txt" "f${i}b.txt" "f${i}c.txt" "f${i}d.txt" \
+  "f${i}e.txt" "f${i}f.txt" "f${i}g.txt"; done)
+
 # Korean names (the prefix's ANSI code page is 949).
 mkdir -p '한글/사진'
 bytes '한글/문서.txt' 15

@@ -13,6 +13,7 @@
 #include "resource.h"
 #include "PickerTestSupport.h"
 #include "harness/TestHarness.h"
+#include "picker/FolderScan.h"
 
 namespace
 {
@@ -361,6 +362,32 @@ static void test_sizes_and_empty_folders()
     });
 }
 
+static void test_mixed_folder_rows()
+{
+    if (!TreeReady())
+        return;
+    // The rows as the folder's one-piece listing orders them: folders first.
+    FolderListing listing;
+    ok(ListFolderEntries("T:\\Mixed", GetACP(), listing) && listing.folders.size() == 40 && listing.files.size() == 280,
+       "T:\\Mixed holds %u folders and %u files", static_cast<unsigned>(listing.folders.size()),
+       static_cast<unsigned>(listing.files.size()));
+    std::vector<std::wstring> want = {L" .."};
+    for (const std::vector<FolderEntry>* kind : {&listing.folders, &listing.files})
+        for (const FolderEntry& entry : *kind)
+            want.push_back(std::wstring(entry.name.begin(), entry.name.end()));
+    StoreSettings(L"T:\\", L"T:\\Mixed");
+    CTestControl control;
+    RunPicker(control, [&](CPickerDriver& d) {
+        std::vector<PickerRow> rows = d.Rows();
+        std::vector<std::wstring> names;
+        for (const PickerRow& row : rows)
+            names.push_back(row.name);
+        ok(names == want, "%u rows of T:\\Mixed out of order", static_cast<unsigned>(rows.size()));
+        ok(FoldersBeforeFiles(rows), "folders before files");
+        ok(d.OpenPath(L"d17") && d.FolderPath() == L"T:\\Mixed\\d17", "into d17: %s", Narrow(d.FolderPath()).c_str());
+    });
+}
+
 static void test_walk_order_and_base()
 {
     if (!TreeReady())
@@ -545,6 +572,6 @@ static void test_escape_closes()
 }
 
 TEST_MAIN(TEST(test_first_opening), TEST(test_navigation_walk), TEST(test_worked_example),
-          TEST(test_hidden_and_system), TEST(test_sizes_and_empty_folders), TEST(test_walk_order_and_base),
-          TEST(test_directory_cycle), TEST(test_remembered_location), TEST(test_korean_names),
-          TEST(test_escape_closes))
+          TEST(test_hidden_and_system), TEST(test_sizes_and_empty_folders), TEST(test_mixed_folder_rows),
+          TEST(test_walk_order_and_base), TEST(test_directory_cycle), TEST(test_remembered_location),
+          TEST(test_korean_names), TEST(test_escape_closes))

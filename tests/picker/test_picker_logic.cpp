@@ -12,6 +12,7 @@
 #include "base/RegistryHelper.h"
 #include "harness/DialogTemplate.h"
 #include "harness/TestHarness.h"
+#include "picker/FolderLister.h"
 #include "picker/FolderScan.h"
 #include "picker/PickerPath.h"
 
@@ -144,6 +145,76 @@ static void test_folder_entries()
     fault_row("items below a chosen folder whose paths exceed 259 bytes",
               "each reported whole (path, size, mode), a folder whose pattern does not fit walked too",
               std::to_string(reports.size()) + " of 5 reports" + (whole ? ", all whole" : ""), whole);
+}
+
+// What a lister hands over, split by kind, as the one-piece listing has it.
+static FolderListing TakeAll(CFolderLister& lister)
+{
+    FolderListing listing;
+    std::vector<FolderEntry> batch;
+    while (lister.Next(batch))
+        for (FolderEntry& entry : batch)
+            ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? listing.folders : listing.files).push_back(entry);
+    return listing;
+}
+
+static bool SameEntries(const std::vector<FolderEntry>& a, const std::vector<FolderEntry>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].path != b[i].path || a[i].name != b[i].name || a[i].size != b[i].size ||
+            a[i].attributes != b[i].attributes)
+            return false;
+    return true;
+}
+
+static void test_folder_lister()
+{
+    if (GetFileAttributesA("T:\\Mixed") == INVALID_FILE_ATTRIBUTES)
+    {
+        skip("drive T: holds no picker tree; run tests/picker/make-tree.sh first");
+        return;
+    }
+    const UINT acp = GetACP();
+    const std::string folders[] = {"T:\\Mixed", "T:\\Data\\", "T:\\", "T:\\\xC7\xD1\xB1\xDB" /* 한글 */,
+                                   "T:\\NoSuchFolder", "T:\\Long\\" + std::string(200, 'A')};
+    // With the worker, and read in one piece on this thread without one.
+    for (bool worker : {true, false})
+    {
+        CFolderLister lister;
+        if (worker)
+            lister.Prepare();
+        for (const std::string& folder : folders)
+        {
+            FolderListing want;
+            ListFolderEntries(folder, acp, want);
+            lister.Begin(folder, acp);
+            FolderListing got = TakeAll(lister);
+            std::vector<FolderEntry> more;
+            ok(SameEntries(got.folders, want.folders) && SameEntries(got.files, want.files),
+               "%s, %s: %u folders and %u files, want %u and %u", worker ? "worker" : "here", folder.c_str(),
+               static_cast<unsigned>(got.folders.size()), static_cast<unsigned>(got.files.size()),
+               static_cast<unsigned>(want.folders.size()), static_cast<unsigned>(want.files.size()));
+            ok(!lister.Next(more) && more.empty(), "%s: more after the end of %s", worker ? "worker" : "here",
+               folder.c_str());
+        }
+
+        // A listing left half taken gives way to the next one whole.
+        FolderListing data;
+        ListFolderEntries("T:\\Data", acp, data);
+        lister.Begin("T:\\Mixed", acp);
+        std::vector<FolderEntry> batch;
+        ok(lister.Next(batch) && !batch.empty(), "%s: a first batch of Mixed", worker ? "worker" : "here");
+        lister.Begin("T:\\Data", acp);
+        FolderListing got = TakeAll(lister);
+        ok(SameEntries(got.folders, data.folders) && SameEntries(got.files, data.files),
+           "%s: Data after a dropped listing: %u folders and %u files", worker ? "worker" : "here",
+           static_cast<unsigned>(got.folders.size()), static_cast<unsigned>(got.files.size()));
+        // Left running: the lister's end waits for it (the test's time limit
+        // catches a hang).
+        lister.Begin("T:\\Mixed", acp);
+    }
 }
 
 static void test_registry_helper()
@@ -389,5 +460,6 @@ static void test_parent_bitmap()
     FreeLibrary(module);
 }
 
-TEST_MAIN(TEST(test_path_rules), TEST(test_byte_count_text), TEST(test_folder_entries), TEST(test_registry_helper),
+TEST_MAIN(TEST(test_path_rules), TEST(test_byte_count_text), TEST(test_folder_entries), TEST(test_folder_lister),
+          TEST(test_registry_helper),
           TEST(test_allow_popup), TEST(test_dialog_template), TEST(test_parent_bitmap))
