@@ -5,7 +5,10 @@
 
 namespace
 {
-const DWORD kRetryPauseMs = 50;
+// A companion reads its list file in a moment: the first retries come
+// quickly, later ones further apart, up to this pause.
+const DWORD kFirstRetryPauseMs = 1;
+const DWORD kLongestRetryPauseMs = 50;
 
 bool IsTransientOpenError(DWORD error)
 {
@@ -26,6 +29,7 @@ CListFile::Append CListFile::AppendRecord(const std::string& path, const std::st
 {
     CScopedFile file;
     DWORD start = GetTickCount();
+    DWORD pause = kFirstRetryPauseMs;
     for (;;)
     {
         file.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -33,7 +37,8 @@ CListFile::Append CListFile::AppendRecord(const std::string& path, const std::st
             break;
         if (!IsTransientOpenError(GetLastError()) || GetTickCount() - start >= retryMs)
             return Append::NotOpened;
-        Sleep(kRetryPauseMs);
+        Sleep(pause);
+        pause = pause * 2 < kLongestRetryPauseMs ? pause * 2 : kLongestRetryPauseMs;
     }
 
     LARGE_INTEGER zero = {};

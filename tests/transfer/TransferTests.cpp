@@ -421,6 +421,32 @@ static void test_list_file_held()
             ok(data.bytes == std::string("3#<C:\\d", 8), "text %s\n", data.bytes.c_str());
         }
         check_list(downList, {7, "x"});
+
+        // Held for a moment only, as a companion holds it while it reads: the
+        // record still goes into the file, soon after the holder lets go.
+        struct Holder
+        {
+            HANDLE file;
+            static DWORD WINAPI LetGo(void* param)
+            {
+                Sleep(40);
+                CloseHandle(static_cast<Holder*>(param)->file);
+                return 0;
+            }
+        } brief = {CreateFileA(downList.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+        ok(brief.file != INVALID_HANDLE_VALUE, "cannot hold the list file for a moment\n");
+        HANDLE letGo = CreateThread(nullptr, 0, Holder::LetGo, &brief, 0, nullptr);
+        control->DownLoadInit();
+        control->DownLoadInfo(CBstr(L"4").Get(), CBstr(L"C:\\e").Get());
+        start = GetTickCount();
+        check_hr(control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get()), S_OK);
+        elapsed = GetTickCount() - start;
+        WaitForSingleObject(letGo, INFINITE);
+        CloseHandle(letGo);
+        ok(elapsed < 1000, "a moment's hold delayed the hand-off %lu ms\n", static_cast<unsigned long>(elapsed));
+        ok(CFakeCompanion::s_received.size() == 1, "%u messages after a moment's hold\n",
+           static_cast<unsigned>(CFakeCompanion::s_received.size()));
+        check_list(downList, {7, "x"}, {7, "4#<C:\\e"});
     }
 
     // The same with the real companion holding its list file.
