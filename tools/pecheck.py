@@ -338,11 +338,11 @@ IMPORT_MINIMUM = {
     "shlwapi.dll": _table(v5_0="SHDeleteKeyA StrFormatByteSize64A StrFormatByteSizeA"),
     "urlmon.dll": _table(v5_0="URLDownloadToFileA"),
     "user32.dll": _table(
-        v5_0="DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA GetActiveWindow GetWindow "
-             "GetDlgItem GetWindowLongA GetWindowLongPtrA InvalidateRect KillTimer LoadImageA MessageBoxA "
-             "MsgWaitForMultipleObjects PeekMessageA PostMessageA SendMessageA SendMessageTimeoutA "
-             "SendMessageW SetForegroundWindow SetTimer SetWindowLongA SetWindowLongPtrA SetWindowTextA SetWindowTextW "
-             "UpdateWindow"),
+        v5_0="DefWindowProcA DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA "
+             "GetActiveWindow GetDlgItem GetWindow GetWindowLongA GetWindowLongPtrA InvalidateRect KillTimer "
+             "LoadImageA MessageBoxA MsgWaitForMultipleObjects PeekMessageA PostMessageA RedrawWindow "
+             "SendMessageA SendMessageTimeoutA SendMessageW SetForegroundWindow SetTimer SetWindowLongA "
+             "SetWindowLongPtrA SetWindowTextA SetWindowTextW UpdateWindow"),
     "wininet.dll": _table(v5_0="DeleteUrlCacheEntryA InternetCrackUrlW"),
 }
 
