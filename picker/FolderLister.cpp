@@ -8,24 +8,9 @@
 namespace
 {
 const size_t kBatch = 128;
-
-class CLockHeld
-{
-public:
-    explicit CLockHeld(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~CLockHeld() { LeaveCriticalSection(&m_lock); }
-    CLockHeld(const CLockHeld&) = delete;
-    CLockHeld& operator=(const CLockHeld&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
 }
 
-CFolderLister::CFolderLister()
-{
-    InitializeCriticalSection(&m_lock);
-}
+CFolderLister::CFolderLister() = default;
 
 CFolderLister::~CFolderLister()
 {
@@ -33,13 +18,12 @@ CFolderLister::~CFolderLister()
     if (m_hThread)
     {
         {
-            CLockHeld held(m_lock);
+            CLock held(m_lock);
             m_bQuit = true;
         }
         SetEvent(m_hWork.Get());
         WaitForSingleObject(m_hThread.Get(), INFINITE);
     }
-    DeleteCriticalSection(&m_lock);
 }
 
 void CFolderLister::Prepare()
@@ -56,7 +40,7 @@ void CFolderLister::Begin(const std::string& folder, UINT codePage)
 {
     Finish();
     {
-        CLockHeld held(m_lock);
+        CLock held(m_lock);
         m_ready.clear();
         m_tail.clear();
         m_failure = nullptr;
@@ -96,20 +80,13 @@ void CFolderLister::Serve()
         std::string folder;
         UINT codePage;
         {
-            CLockHeld held(m_lock);
+            CLock held(m_lock);
             if (m_bQuit)
                 return;
             if (!m_bAsked)
                 continue;
             m_bAsked = false;
-            try
-            {
-                folder = m_strFolder;
-            }
-            catch (...)
-            {
-                m_failure = std::current_exception();
-            }
+            folder.swap(m_strFolder);   // never allocates
             codePage = m_uCodePage;
         }
         Run(folder, codePage);
@@ -135,7 +112,7 @@ void CFolderLister::Run(const std::string& folder, UINT codePage)
     catch (...)
     {
         // Rethrown on the taker's thread once what was read so far is taken.
-        CLockHeld held(m_lock);
+        CLock held(m_lock);
         m_failure = std::current_exception();
     }
     Hand(read, true);
@@ -147,7 +124,7 @@ void CFolderLister::Hand(std::vector<FolderEntry>& read, bool last)
     // the worker's batch just grows until the next chance.
     bool wake = false;
     {
-        CLockHeld held(m_lock);
+        CLock held(m_lock);
         if (m_ready.empty())
             m_ready.swap(read);
         else if (last)
@@ -164,13 +141,13 @@ void CFolderLister::Hand(std::vector<FolderEntry>& read, bool last)
 bool CFolderLister::Next(std::vector<FolderEntry>& batch)
 {
     batch.clear();
-    CLockHeld held(m_lock);
+    CLock held(m_lock);
     while (m_ready.empty() && !m_bEnded)
     {
         m_bWaiting = true;
-        LeaveCriticalSection(&m_lock);
+        m_lock.Leave();
         WaitForSingleObject(m_hReady.Get(), INFINITE);
-        EnterCriticalSection(&m_lock);
+        m_lock.Enter();
     }
     if (!m_ready.empty())
     {

@@ -42,7 +42,7 @@ private:
     // Moves read entries to the taker's side; wakes the taker if it waits.
     void Hand(std::vector<FolderEntry>& read, bool last);
 
-    CRITICAL_SECTION m_lock;
+    CCriticalSection m_lock;
     CScopedHandle m_hWork;     // auto-reset; a listing or the end was asked for
     CScopedHandle m_hReady;    // auto-reset; set only for a taker that waits
     CScopedHandle m_hThread;
