@@ -46,6 +46,26 @@ bool PopUpValueExists(const char* name)
     RegCloseKey(key);
     return found;
 }
+
+// The control's interface iid, checked to lead back to the control's own IUnknown.
+template <class T>
+T* QuerySameObject(IVedADA* control, REFIID iid, const char* name)
+{
+    T* iface = nullptr;
+    HRESULT hr = control->QueryInterface(iid, reinterpret_cast<void**>(&iface));
+    ok(hr == S_OK && iface, "%s: %#lx\n", name, hr);
+    if (!iface)
+        return nullptr;
+    IUnknown *unk1 = nullptr, *unk2 = nullptr;
+    control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1));
+    iface->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2));
+    ok(unk1 && unk1 == unk2, "%s leads to another IUnknown: %p %p\n", name, unk1, unk2);
+    if (unk1)
+        unk1->Release();
+    if (unk2)
+        unk2->Release();
+    return iface;
+}
 }
 
 static void test_site_identity()
@@ -53,21 +73,13 @@ static void test_site_identity()
     IVedADA* control = CreateControl();
     if (!control)
         return;
-    IObjectWithSite* withSite = nullptr;
-    HRESULT hr = control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite));
-    ok(hr == S_OK && withSite, "IObjectWithSite: %#lx\n", hr);
+    IObjectWithSite* withSite = QuerySameObject<IObjectWithSite>(control, IID_IObjectWithSite, "IObjectWithSite");
     if (!withSite)
     {
         control->Release();
         return;
     }
-    IUnknown *unk1 = nullptr, *unk2 = nullptr;
-    control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1));
-    withSite->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2));
-    ok(unk1 && unk1 == unk2, "IObjectWithSite leads to another IUnknown: %p %p\n", unk1, unk2);
-    unk1->Release();
-    unk2->Release();
-
+    HRESULT hr;
     IObjectSafety* safety = nullptr;
     control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety));
     DWORD supported = 0xdeadbeef, enabled = 0xdeadbeef;
@@ -199,21 +211,13 @@ static void test_ole_object()
     IVedADA* control = CreateControl();
     if (!control)
         return;
-    IOleObject* object = nullptr;
-    HRESULT hr = control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
-    ok(hr == S_OK && object, "IOleObject: %#lx\n", hr);
+    IOleObject* object = QuerySameObject<IOleObject>(control, IID_IOleObject, "IOleObject");
     if (!object)
     {
         control->Release();
         return;
     }
-    IUnknown *unk1 = nullptr, *unk2 = nullptr;
-    control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1));
-    object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2));
-    ok(unk1 && unk1 == unk2, "IOleObject leads to another IUnknown: %p %p\n", unk1, unk2);
-    unk1->Release();
-    unk2->Release();
-
+    HRESULT hr;
     DWORD status = 0xdeadbeef;
     hr = object->GetMiscStatus(DVASPECT_CONTENT, &status);
     const DWORD expected = OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST | OLEMISC_NOUIACTIVATE |
