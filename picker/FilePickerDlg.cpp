@@ -261,7 +261,7 @@ void CFilePickerDlg::FillLocations()
 void CFilePickerDlg::ClearList()
 {
     SendMessageA(m_hItems, LVM_DELETEALLITEMS, 0, 0);
-    m_items.clear();
+    m_items.Clear();
 }
 
 std::string CFilePickerDlg::FormatSize(ULONGLONG size)
@@ -291,14 +291,12 @@ void CFilePickerDlg::InsertParentRow()
 bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, const char* sizeColumn,
                                const char* kind, const std::string& path, const std::string& sizeText)
 {
-    auto item = std::make_unique<PickerItem>();
-    if (!CopyPath(item->path, path) || sizeText.size() >= sizeof(item->sizeText))
+    if (path.size() >= sizeof(PickerItem::path) || sizeText.size() >= sizeof(PickerItem::sizeText))
         return false;
-    memcpy(item->sizeText, sizeText.c_str(), sizeText.size() + 1);
-
     // Owned by the dialog before any row points at it.
-    PickerItem* owned = item.get();
-    m_items.push_back(std::move(item));
+    PickerItem* owned = m_items.Add();
+    CopyPath(owned->path, path);
+    memcpy(owned->sizeText, sizeText.c_str(), sizeText.size() + 1);
 
     LVITEMA row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
@@ -309,7 +307,7 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
     index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
     if (index < 0)
     {
-        m_items.pop_back();
+        m_items.RemoveLast();
         return false;
     }
 

@@ -13,19 +13,13 @@
 #include "base/ModalDlg.h"
 #include "base/RegistryHelper.h"
 #include "picker/FolderLister.h"
+#include "picker/PickerItems.h"
 #include "picker/ShellIcons.h"
 
 // Receives each chosen entry while the dialog runs: its path, its size text
 // ("-1" for a folder) and the mode, as BSTRs in the system code page that the
 // callee does not own. It must not throw.
 using PickerReport = std::function<void(BSTR path, BSTR size, BSTR mode)>;
-
-// Item data of one folder or file row.
-struct PickerItem
-{
-    char path[MAX_PATH];    // NUL-terminated full path
-    char sizeText[50];      // "-1" for a folder, the byte count for a file
-};
 
 class CFilePickerDlg : public CModalDlg
 {
@@ -79,6 +73,6 @@ private:
     CShellIcons m_icons;
     UINT m_uCodePage;
     std::vector<std::unique_ptr<LocationEntry>> m_locations;
-    std::vector<std::unique_ptr<PickerItem>> m_items;
+    CPickerItems m_items;
     CFolderLister m_lister;
 };

@@ -1,11 +1,13 @@
 // Benchmark of the picker's walk and listing, against the plain enumeration
-// of the same folders measured in the same run:
-//  - the time from pressing the add button on a chosen folder of about
-//    10,000 files in 1,000 folders to the last UpSelectComplete delivered to
-//    a native sink, over a plain recursive FindFirstFileA walk of that tree;
-//  - the time to list one folder of 5,000 files, over its raw enumeration.
-//   picker_bench.exe [<work folder>] [--rounds <n>]
-// The trees are generated once under the work folder (default %TEMP%\picker-bench).
+// of the same folders measured in the same run, for each folder set given:
+//  - the time from pressing the add button on the set's "tree" (about 10,000
+//    files in 1,010 folders) to the last UpSelectComplete delivered to a
+//    native sink, over a plain recursive FindFirstFileA walk of that tree;
+//  - the time to list the set's "flat" folder of 5,000 files, over its raw
+//    enumeration.
+//   picker_bench.exe [--rounds <n>] <set folder>...
+// Each set folder must hold "tree" and "flat" (tools/bench-picker.sh makes
+// them on the Unix side); without one, a set is generated under %TEMP%.
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
@@ -121,20 +123,35 @@ double Median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// The parent entry, then the 5,000 files in enumeration order, each with its
-// size text, kind code, item data and an icon.
-bool FlatRowsWhole(const std::vector<PickerRow>& rows)
+// The parent entry, then the 5,000 files, each with its size text, kind
+// code, item data and an icon, named as the raw enumeration names them.
+bool FlatRowsWhole(const std::vector<PickerRow>& rows, const std::vector<std::wstring>& names)
 {
-    if (rows.size() != 5001 || rows[0].kind != L"0")
+    if (rows.size() != 5001 || rows[0].kind != L"0" || names.size() != 5000)
         return false;
     for (size_t i = 1; i < rows.size(); ++i)
     {
         const PickerRow& row = rows[i];
-        if (row.kind != L"2" || row.size.empty() || !row.hasItemData || row.image < 0 ||
-            row.name.compare(0, 4, L"item") != 0)
+        if (row.kind != L"2" || row.size.empty() || !row.hasItemData || row.image < 0 || row.name != names[i - 1])
             return false;
     }
     return true;
+}
+
+// The flat folder's file names in enumeration order.
+std::vector<std::wstring> FlatNames(const std::wstring& flat)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((flat + L"\\*.*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
 }
 
 struct Results
@@ -142,118 +159,133 @@ struct Results
     std::vector<double> adds;
     std::vector<double> lists;
     std::vector<double> raws;
+    std::vector<double> walks;
     size_t events = 0;
+    size_t expected = 0;
     bool worked = false;
 };
+
+// One set: the add rounds and the listing rounds in one picker, then the
+// plain walks.
+Results MeasureSet(const std::wstring& work, int rounds)
+{
+    Results results;
+    const std::wstring tree = work + L"\\tree";
+    const std::wstring flat = work + L"\\flat";
+    const std::string treeAnsi = Ansi(tree), flatAnsi = Ansi(flat);
+    size_t folders = 0, files = 0;
+    PlainWalk(treeAnsi, folders, files);   // warms the caches as well
+    results.expected = folders + files + 1;
+    const std::vector<std::wstring> names = FlatNames(flat);
+
+    // The picker opens on the set's folder; rows "flat" and "tree".
+    StoreSettings(work.c_str(), work.c_str());
+    CTestControl control;
+    double lastEvent = 0;
+    control.sink.onSelect = [&](const SelectEvent&) { lastEvent = Now(); };
+    RunPicker(control, [&](CPickerDriver& d) {
+        if (d.FindRow(L"tree") < 0 || d.FindRow(L"flat") < 0)
+            return;
+        for (int round = 0; round < rounds; ++round)
+        {
+            d.Select({d.FindRow(L"tree")});
+            control.sink.TakeSelections();
+            double start = Now();
+            d.ClickAdd();
+            results.adds.push_back(lastEvent - start);
+            results.events = control.sink.SelectionCount();
+        }
+        control.sink.TakeSelections();
+        HWND list = d.Control(IDC_ITEMLIST);
+        results.worked = true;
+        for (int round = 0; round < rounds; ++round)
+        {
+            // The raw enumeration right before each opening, so that both
+            // see the machine in the same state.
+            double start = Now();
+            RawEnumerate(flatAnsi);
+            results.raws.push_back(Now() - start);
+            // The click that selects the row comes first; the double-click
+            // is what opens the folder.
+            d.Select({d.FindRow(L"flat")});
+            start = Now();
+            d.NotifyDoubleClick();
+            results.lists.push_back(Now() - start);
+            // Every row read back once; reading 5,001 rows from another
+            // thread takes seconds, so the other rounds count them.
+            if (round == rounds - 1)
+                results.worked = results.worked && FlatRowsWhole(d.Rows(), names);
+            else
+                results.worked = results.worked && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 5001;
+            d.Open(0);
+        }
+    });
+    for (int round = 0; round < rounds; ++round)
+    {
+        size_t f = 0, n = 0;
+        double start = Now();
+        PlainWalk(treeAnsi, f, n);
+        results.walks.push_back(Now() - start);
+    }
+    return results;
+}
+
+void PrintRounds(const char* what, const std::vector<double>& a, const std::vector<double>& b)
+{
+    std::printf("  %s rounds:", what);
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        std::printf(" %.1f/%.1f", a[i], b[i]);
+    std::printf("\n");
+}
 }
 
 int wmain(int argc, wchar_t** argv)
 {
     try
     {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        std::wstring work = std::wstring(temp) + L"picker-bench";
         int rounds = 5;
+        std::vector<std::wstring> sets;
         for (int i = 1; i < argc; ++i)
         {
             if (lstrcmpW(argv[i], L"--rounds") == 0 && i + 1 < argc)
                 rounds = std::max(1, _wtoi(argv[++i]));
             else
-                work = argv[i];
+                sets.push_back(argv[i]);
         }
-        if (!work.empty() && work.back() == L'\\')
-            work.pop_back();
-        const std::wstring tree = work + L"\\tree";
-        const std::wstring flat = work + L"\\flat";
-        MakeTrees(work, tree, flat);
-
-        size_t folders = 0, files = 0;
-        PlainWalk(Ansi(tree), folders, files);   // warms the caches as well
-        std::printf("tree: %u folders, %u files; flat folder: %u entries\n", static_cast<unsigned>(folders),
-                    static_cast<unsigned>(files), static_cast<unsigned>(RawEnumerate(Ansi(flat)) - 2));
-
-        // The picker opens on the work folder; rows "flat" and "tree".
-        StoreSettings(work.c_str(), work.c_str());
-        CTestControl control;
-        double lastEvent = 0;
-        control.sink.onSelect = [&](const SelectEvent&) { lastEvent = Now(); };
-        Results results;
-        const std::string flatAnsi = Ansi(flat);
-        RunPicker(control, [&](CPickerDriver& d) {
-            int row = d.FindRow(L"tree");
-            if (row < 0)
-                return;
-            for (int round = 0; round < rounds; ++round)
-            {
-                d.Select({d.FindRow(L"tree")});
-                control.sink.TakeSelections();
-                double start = Now();
-                d.ClickAdd();
-                results.adds.push_back(lastEvent - start);
-                results.events = control.sink.SelectionCount();
-            }
-            control.sink.TakeSelections();
-            HWND list = d.Control(IDC_ITEMLIST);
-            results.worked = true;
-            for (int round = 0; round < rounds; ++round)
-            {
-                // The raw enumeration right before each opening, so that both
-                // see the machine in the same state.
-                double start = Now();
-                RawEnumerate(flatAnsi);
-                results.raws.push_back(Now() - start);
-                // The click that selects the row comes first; the double-click
-                // is what opens the folder.
-                d.Select({d.FindRow(L"flat")});
-                start = Now();
-                d.NotifyDoubleClick();
-                results.lists.push_back(Now() - start);
-                // Every row read back once; reading 5,001 rows from another
-                // thread takes seconds, so the other rounds count them.
-                if (round == rounds - 1)
-                    results.worked = results.worked && FlatRowsWhole(d.Rows());
-                else
-                    results.worked = results.worked && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 5001;
-                d.Open(0);
-            }
-        });
-
-        // Where the time goes: the same walk with reports that do nothing.
-        std::vector<double> quiet;
-        for (int round = 0; round < rounds; ++round)
+        if (sets.empty())
         {
-            size_t count = 0;
-            CFolderScan scan([&](const std::string&, const std::string&, const std::string&) { ++count; }, GetACP());
-            double start = Now();
-            scan.ScanFolder(Ansi(tree), Ansi(tree));
-            quiet.push_back(Now() - start);
+            wchar_t temp[MAX_PATH] = {};
+            GetTempPathW(MAX_PATH, temp);
+            sets.push_back(std::wstring(temp) + L"picker-bench");
+            MakeTrees(sets.back(), sets.back() + L"\\tree", sets.back() + L"\\flat");
         }
-
-        std::vector<double> walks;
-        for (int round = 0; round < rounds; ++round)
+        bool all = true;
+        for (std::wstring& work : sets)
         {
-            size_t f = 0, n = 0;
-            double start = Now();
-            PlainWalk(Ansi(tree), f, n);
-            walks.push_back(Now() - start);
+            if (!work.empty() && work.back() == L'\\')
+                work.pop_back();
+            // The length of the longest listed item's path, in the bytes the picker holds it in.
+            const std::vector<std::wstring> names = FlatNames(work + L"\\flat");
+            size_t itemBytes = 0;
+            for (const std::wstring& name : names)
+                itemBytes = std::max(itemBytes, Ansi(work + L"\\flat\\" + name).size());
+            std::printf("SET %s: listed folder %u bytes, its items' paths up to %u bytes\n", Narrow(work).c_str(),
+                        static_cast<unsigned>(Ansi(work + L"\\flat").size()), static_cast<unsigned>(itemBytes));
+            std::fflush(stdout);
+            Results r = MeasureSet(work, rounds);
+            double walk = Median(r.walks), add = Median(r.adds), raw = Median(r.raws), list = Median(r.lists);
+            std::printf("  add to last event: %u events, median %.1f ms; plain walk: median %.1f ms\n",
+                        static_cast<unsigned>(r.events), add, walk);
+            PrintRounds("add", r.adds, r.walks);
+            std::printf("  listing 5,000 files: median %.1f ms%s; raw enumeration: median %.1f ms\n", list,
+                        r.worked ? "" : " (the list did not show the 5,000 rows in order)", raw);
+            PrintRounds("listing", r.lists, r.raws);
+            std::printf("RATIO %u scan/walk: %.2f\n", static_cast<unsigned>(itemBytes), walk > 0 ? add / walk : 0.0);
+            std::printf("RATIO %u list/enumeration: %.2f\n", static_cast<unsigned>(itemBytes), raw > 0 ? list / raw : 0.0);
+            std::fflush(stdout);
+            all = all && r.worked && r.events == r.expected;
         }
-
-        double walk = Median(walks), add = Median(results.adds), raw = Median(results.raws), list = Median(results.lists);
-        std::printf("add to last event: %u events, median %.1f ms over %d rounds\n",
-                    static_cast<unsigned>(results.events), add, rounds);
-        std::printf("plain FindFirstFileA walk: median %.1f ms\n", walk);
-        std::printf("the picker's walk with reports that do nothing: median %.1f ms\n", Median(quiet));
-        std::printf("RATIO scan/walk: %.2f (goal: at most 3)\n", walk > 0 ? add / walk : 0.0);
-        std::printf("listing 5,000 files: median %.1f ms%s; raw enumeration: median %.1f ms\n", list,
-                    results.worked ? "" : " (the list did not show 5,000 rows)", raw);
-        std::printf("listing rounds:");
-        for (size_t i = 0; i < results.lists.size(); ++i)
-            std::printf(" %.1f/%.1f", results.lists[i], results.raws[i]);
-        std::printf("\n");
-        std::printf("RATIO list/enumeration: %.2f\n", raw > 0 ? list / raw : 0.0);
-        std::fflush(stdout);
-        return results.events == folders + files + 1 && results.worked ? 0 : 1;
+        return all ? 0 : 1;
     }
     catch (...)
     {

@@ -69,6 +69,15 @@ mkdir -p Mixed
 (cd Mixed && for i in $(seq -w 0 39); do mkdir "d$i"; touch "f${i}a.txt" "f${i}b.txt" "f${i}c.txt" "f${i}d.txt" \
   "f${i}e.txt" "f${i}f.txt" "f${i}g.txt"; done)
 
+# The same folder of 130 files and 8 empty folders at three path lengths:
+# its items' paths up to 24, 74 and 184 bytes long (the last in Korean).
+for folder in Lengths/a "Lengths/$(printf 'b%.0s' $(seq 50))" \
+              "Lengths/$(printf '가%.0s' $(seq 40))/$(printf '나%.0s' $(seq 40))"; do
+  mkdir -p "$folder"
+  (cd "$folder" && for i in $(seq -w 0 7); do mkdir -p "dir$i"; done &&
+   for i in $(seq -w 0 129); do printf '%*s' "$((10#$i))" '' > "item$i.txt"; done)
+done
+
 # Korean names (the prefix's ANSI code page is 949).
 mkdir -p '한글/사진'
 bytes '한글/문서.txt' 15

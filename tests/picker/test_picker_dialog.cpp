@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <algorithm>
 
 #include "resource.h"
@@ -23,6 +24,25 @@ bool HasParentRow(const CPickerDriver& driver)
 {
     std::vector<PickerRow> rows = driver.Rows();
     return !rows.empty() && rows[0].kind == L"0";
+}
+
+// Text in the system code page, as the picker's lists and reports hold it.
+std::string Ansi(const std::wstring& text)
+{
+    int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(needed > 0 ? needed : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &result[0], needed, nullptr, nullptr);
+    result.resize(strlen(result.c_str()));
+    return result;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    int needed = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring result(needed > 0 ? needed : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &result[0], needed);
+    result.resize(wcslen(result.c_str()));
+    return result;
 }
 
 // Folders ("1") all stand before files ("2"), and nothing else but a leading parent row.
@@ -388,6 +408,72 @@ static void test_mixed_folder_rows()
     });
 }
 
+// The rows of one folder at three lengths of its items' paths, against its
+// one-piece listing: names, order, size and kind texts, icons and item data,
+// the item data read back through the add button.
+static void test_rows_at_path_lengths()
+{
+    if (!TreeReady())
+        return;
+    const std::wstring folders[] = {
+        L"T:\\Lengths\\a",
+        L"T:\\Lengths\\" + std::wstring(50, L'b'),
+        L"T:\\Lengths\\" + std::wstring(40, L'\uAC00') + L"\\" + std::wstring(40, L'\uB098'),
+    };
+    for (const std::wstring& folder : folders)
+    {
+        const std::string ansi = Ansi(folder), shown = Narrow(folder);
+        FolderListing listing;
+        ok(ListFolderEntries(ansi, GetACP(), listing) && listing.folders.size() == 8 && listing.files.size() == 130,
+           "%s holds %u folders and %u files", shown.c_str(), static_cast<unsigned>(listing.folders.size()),
+           static_cast<unsigned>(listing.files.size()));
+        if (listing.files.size() != 130)
+            continue;
+        std::vector<PickerRow> want = {{L" ..", L"", L"0", -1, false}};
+        for (const FolderEntry& entry : listing.folders)
+            want.push_back({Wide(entry.name), L"", L"1", -1, true});
+        for (const FolderEntry& entry : listing.files)
+        {
+            char size[64] = {};
+            StrFormatByteSize64A(static_cast<LONGLONG>(entry.size), size, sizeof(size));
+            want.push_back({Wide(entry.name), Wide(size), L"2", -1, true});
+        }
+        StoreSettings(L"T:\\", folder.c_str());
+        CTestControl control;
+        RunPicker(control, [&](CPickerDriver& d) {
+            std::vector<PickerRow> rows = d.Rows();
+            ok(rows.size() == want.size(), "%s: %u rows", shown.c_str(), static_cast<unsigned>(rows.size()));
+            for (size_t i = 0; i < rows.size() && i < want.size(); ++i)
+            {
+                const PickerRow& row = rows[i];
+                bool same = row.name == want[i].name && row.size == want[i].size && row.kind == want[i].kind &&
+                            row.hasItemData == want[i].hasItemData && row.image >= 0;
+                ok(same, "%s row %u: %s [%s] kind %s image %d data %d", shown.c_str(), static_cast<unsigned>(i),
+                   Narrow(row.name).c_str(), Narrow(row.size).c_str(), Narrow(row.kind).c_str(), row.image,
+                   row.hasItemData);
+                if (!same)
+                    break;
+            }
+            // Every folder and every tenth file, reported from the rows' own item data.
+            std::vector<int> picked;
+            Events expected;
+            for (size_t i = 0; i < listing.folders.size(); ++i)
+            {
+                picked.push_back(static_cast<int>(1 + i));
+                expected.push_back({Wide(listing.folders[i].path), L"-1", L"-1"});
+            }
+            for (size_t i = 0; i < listing.files.size(); i += 10)
+            {
+                picked.push_back(static_cast<int>(1 + listing.folders.size() + i));
+                expected.push_back({Wide(listing.files[i].path), Wide(ByteCountText(listing.files[i].size)), L"-1"});
+            }
+            ok(d.Select(picked), "%s: selecting %u rows", shown.c_str(), static_cast<unsigned>(picked.size()));
+            d.ClickAdd();
+            CheckEvents(shown.c_str(), control.sink.TakeSelections(), expected);
+        });
+    }
+}
+
 static void test_walk_order_and_base()
 {
     if (!TreeReady())
@@ -573,5 +659,6 @@ static void test_escape_closes()
 
 TEST_MAIN(TEST(test_first_opening), TEST(test_navigation_walk), TEST(test_worked_example),
           TEST(test_hidden_and_system), TEST(test_sizes_and_empty_folders), TEST(test_mixed_folder_rows),
+          TEST(test_rows_at_path_lengths),
           TEST(test_walk_order_and_base), TEST(test_directory_cycle), TEST(test_remembered_location),
           TEST(test_korean_names), TEST(test_escape_closes))
