@@ -294,31 +294,35 @@ async function waitForLine(file, pieces, ms) {
 }
 
 // Pages of origins the site list does not name, though the manifest's patterns (or
-// none of them) take them: no marker, no content script listening, no host started,
-// and tavrine.js reports "unavailable" with the install page.
-async function checkUnlisted(session, origin) {
+// none of them) take them, each in a tab of its own, side by side: no marker, no
+// content script listening, no host started, and tavrine.js reports "unavailable"
+// with the install page.
+async function checkUnlisted(session, origins) {
     const starts = hostStarts();
-    const page = await session.newPage();
-    await page.goto(`https://${origin}/road.html`);
-    const seen = await page.evaluate(() => new Promise((resolve) => {
-        const answers = [];
-        window.addEventListener("message", (e) => {
-            if (e.data && e.data.tavrine === "extension")
-                answers.push(e.data);
-        });
-        // A request posted by hand, as tavrine.js would post it: nobody may take it.
-        window.postMessage({ tavrine: "page", id: 777, op: "CheckInstall", args: [] }, location.origin);
-        Tavrine.CheckInstall((e) => setTimeout(() => resolve({
-            mode: Tavrine.mode(), code: e && e.code, message: e && e.message, answers,
-            marker: document.documentElement.getAttribute("data-tavrine-bridge") }), 1500));
+    await Promise.all(origins.map(async (origin) => {
+        const page = await session.newPage();
+        await page.goto(`https://${origin}/road.html`);
+        const seen = await page.evaluate(() => new Promise((resolve) => {
+            const answers = [];
+            window.addEventListener("message", (e) => {
+                if (e.data && e.data.tavrine === "extension")
+                    answers.push(e.data);
+            });
+            // A request posted by hand, as tavrine.js would post it: nobody may take it.
+            window.postMessage({ tavrine: "page", id: 777, op: "CheckInstall", args: [] }, location.origin);
+            Tavrine.CheckInstall((e) => setTimeout(() => resolve({
+                origin: location.origin, mode: Tavrine.mode(), code: e && e.code, message: e && e.message, answers,
+                marker: document.documentElement.getAttribute("data-tavrine-bridge") }), 1500));
+        }));
+        check(seen.origin === "https://" + origin.replace(/:443$/, "") && seen.mode === "none" &&
+              seen.code === "unavailable" && seen.marker === null && seen.answers.length === 0,
+              `a page of ${origin} gets nothing: ` + JSON.stringify(seen));
+        check(String(seen.message).includes("https://www.tavrine.example/install/"),
+              `... and ${origin} is pointed to the install page`);
+        await page.close();
     }));
     await sleep(500);
-    check(seen.mode === "none" && seen.code === "unavailable" && seen.marker === null && seen.answers.length === 0,
-          `a page of ${origin} gets nothing: ` + JSON.stringify(seen));
-    check(String(seen.message).includes("https://www.tavrine.example/install/"),
-          `... and ${origin} is pointed to the install page`);
-    check(hostStarts() === starts, `... and no host started for ${origin}`);
-    await page.close();
+    check(hostStarts() === starts, "... and no host started for " + origins.join(", "));
 }
 
 // Firefox's managed install: a second start with a fresh profile and no add-on, in
@@ -507,8 +511,7 @@ async function main() {
 
         // A page of another origin: no content script, no extension, a pointer to the
         // install page; and pages the patterns take but the site list does not name.
-        for (const origin of [FOREIGN, ...UNLISTED])
-            await checkUnlisted(session, origin);
+        await checkUnlisted(session, [FOREIGN, ...UNLISTED]);
 
         // What the service and the companion programs received.
         const requests = fs.readFileSync(path.join(dir, "www", "_requests.log"), "utf8");
