@@ -145,6 +145,18 @@ function serve(tls) {
     return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
 }
 
+// The host's manifest for the browser, in the folder where it looks for user-level
+// hosts; callers: allowed_origins (Chromium) or allowed_extensions (Firefox).
+function writeHostManifest(folder, callers) {
+    fs.mkdirSync(folder, { recursive: true });
+    fs.writeFileSync(path.join(folder, "com.tavrine.bridge.json"), JSON.stringify(Object.assign({
+        name: "com.tavrine.bridge",
+        description: "Tavrine bridge (test run)",
+        path: hostScript,
+        type: "stdio",
+    }, callers), null, 2));
+}
+
 // The browsers, each behind the same few calls: newPage(), waitFor(page, fn, arg, ms),
 // popupSetting(url) (null where the browser has no such setting for extensions), close().
 const browsers = {
@@ -152,14 +164,8 @@ const browsers = {
         const { chromium } = require(path.join(modules, "playwright-core"));
         const profile = path.join(dir, "profile");
         fs.rmSync(profile, { recursive: true, force: true });
-        fs.mkdirSync(path.join(profile, "NativeMessagingHosts"), { recursive: true });
-        fs.writeFileSync(path.join(profile, "NativeMessagingHosts", "com.tavrine.bridge.json"), JSON.stringify({
-            name: "com.tavrine.bridge",
-            description: "Tavrine bridge (test run)",
-            path: hostScript,
-            type: "stdio",
-            allowed_origins: ["chrome-extension://" + EXTENSION_ID + "/"],
-        }, null, 2));
+        writeHostManifest(path.join(profile, "NativeMessagingHosts"),
+                          { allowed_origins: ["chrome-extension://" + EXTENSION_ID + "/"] });
         const args = [
             "--disable-extensions-except=" + extension, "--load-extension=" + extension,
             "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
@@ -194,14 +200,7 @@ const browsers = {
         const tunnel = await proxy(port);
         // A private HOME: Firefox looks for user-level hosts in ~/.mozilla/native-messaging-hosts.
         const home = path.join(dir, "home");
-        fs.mkdirSync(path.join(home, ".mozilla", "native-messaging-hosts"), { recursive: true });
-        fs.writeFileSync(path.join(home, ".mozilla", "native-messaging-hosts", "com.tavrine.bridge.json"), JSON.stringify({
-            name: "com.tavrine.bridge",
-            description: "Tavrine bridge (test run)",
-            path: hostScript,
-            type: "stdio",
-            allowed_extensions: [GECKO_ID],
-        }, null, 2));
+        writeHostManifest(path.join(home, ".mozilla", "native-messaging-hosts"), { allowed_extensions: [GECKO_ID] });
         const profile = path.join(dir, addon === "policy" ? "profile-policy" : "profile");
         fs.rmSync(profile, { recursive: true, force: true });
         fs.mkdirSync(profile, { recursive: true });
@@ -347,8 +346,6 @@ async function checkPolicyInstall(tls, port) {
     const session = await browsers.firefox(tls, port, "policy");
     try {
         const page = await session.newPage();
-        const lines = [];
-        page.on("console", (msg) => lines.push(msg.text()));
         // The policy's add-on comes up shortly after the browser: load the page until
         // its content script has marked it (bounded).
         let marker = null;
