@@ -218,6 +218,7 @@ const browsers = {
         const browser = await puppeteer.launch({
             browser: "firefox", executablePath: browserPath, headless: true, userDataDir: profile,
             env: Object.assign({}, process.env, { HOME: home }), extraPrefsFirefox: prefs,
+            timeout: 90000,   // its first start on a loaded machine
         });
         if (addon === "temporary") {
             const id = await browser.installExtension(extension);
