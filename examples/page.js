@@ -91,8 +91,44 @@ function checkControl(done) {
 
 // Lets the site open pop-up windows: the control adds it to the browser's allow
 // list; the extension allows the page's own origin, and only when site names it.
+// A browser that lets no extension change its pop-up setting (Firefox) answers
+// "unsupported": then only the user can allow them, and the page says how.
 function allowPopUps(site, done) {
-    Tavrine.AllowPopUp(site, done);
+    Tavrine.AllowPopUp(site, function (error, value) {
+        if (error && error.code == "unsupported")
+            showPopUpHelp();
+        if (done)
+            done(error, value);
+    });
+}
+
+// How the user allows this site's pop-ups by hand (Firefox's menus).
+function popUpHelp() {
+    var host = typeof location != "undefined" ? location.host : "이 사이트";
+    return [
+        "이 브라우저에서는 확장 프로그램이 팝업을 허용할 수 없습니다. 팝업 창을 직접 허용해 주십시오.",
+        "1. 주소 표시줄 아래에 팝업 차단 알림이 나오면 [설정]을 누르고 '" + host + "의 팝업 허용'을 고릅니다.",
+        "2. 또는 Firefox 설정 → 개인 정보 및 보안 → 권한 → '팝업 창 차단' 옆 [예외...]에 https://" + host +
+            " 을 적고 [허용], [변경 사항 저장]을 누릅니다."
+    ];
+}
+
+// Into the log, and into the page's box for it where the page has one (upload.html).
+function showPopUpHelp() {
+    var lines = popUpHelp();
+    for (var i = 0; i < lines.length; i++)
+        pageLog("  " + lines[i]);
+    var box = typeof document != "undefined" ? document.getElementById("popupHelp") : null;
+    if (!box)
+        return;
+    while (box.firstChild)
+        box.removeChild(box.firstChild);
+    for (var j = 0; j < lines.length; j++) {
+        var line = document.createElement("p");
+        line.appendChild(document.createTextNode(lines[j]));
+        box.appendChild(line);
+    }
+    box.style.display = "block";
 }
 
 // The file picker: every item the user adds, and everything below an added

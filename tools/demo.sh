@@ -9,11 +9,11 @@
 # update server with the progress dialog, downloads a batch and passes a web
 # link. Afterwards the session prints what the companion programs received.
 #   tools/demo.sh [mingw-i686|mingw-x64]
-#   tools/demo.sh --browser
+#   tools/demo.sh --browser [chromium|firefox]
 # The default is the product, the 32-bit build (its Wine processes run under qemu).
-# --browser goes the same road in Chromium instead of the page host: the page
-# script reaches the browser extension, which hands each call to the native host
-# TavrineBridge.exe (the 64-bit build, under Wine); web/tests/browser-road.sh.
+# --browser goes the same road in Chromium (or Firefox ESR) instead of the page host:
+# the page script reaches the browser extension, which hands each call to the native
+# host TavrineBridge.exe (the 64-bit build, under Wine); web/tests/browser-road.sh.
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -67,6 +67,11 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 if [ "${1:-}" = --browser ]; then
+  browser=${2:-chromium}
+  case $browser in
+    chromium | firefox) ;;
+    *) echo "usage: tools/demo.sh --browser [chromium|firefox]" >&2; exit 2 ;;
+  esac
   preset=mingw-x64
   build="$ROOT/build/$preset"
   tavrine_log "$preset: configuring and building the host, the extension and the companions (log in build/$preset/demo-build.log)"
@@ -80,9 +85,9 @@ if [ "${1:-}" = --browser ]; then
     tavrine_log "$preset: build FAILED"
     exit 1
   fi
-  tavrine_log "Running examples/page.js in Chromium, through the extension and TavrineBridge.exe"
+  tavrine_log "Running examples/page.js in $browser, through the extension and TavrineBridge.exe"
   echo
-  "$ROOT/web/tests/browser-road.sh" "$build" demo
+  "$ROOT/web/tests/browser-road.sh" "$build" demo "$browser"
   rc=$?
   if [ $rc -eq 0 ]; then
     tavrine_log "browser demonstration finished"
@@ -96,7 +101,7 @@ preset=${1:-mingw-i686}
 case $preset in
   mingw-i686) arch=i686 ;;
   mingw-x64) arch=x86_64 ;;
-  *) echo "usage: tools/demo.sh [mingw-i686|mingw-x64] | --browser" >&2; exit 2 ;;
+  *) echo "usage: tools/demo.sh [mingw-i686|mingw-x64] | --browser [chromium|firefox]" >&2; exit 2 ;;
 esac
 build="$ROOT/build/$preset"
 demo="$build/demo"

@@ -37,7 +37,7 @@ apt-get install -y -q --no-install-recommends \
   xvfb xauth x11-utils imagemagick \
   locales fonts-nanum \
   gcab osslsigncode openssl \
-  nlohmann-json3-dev chromium
+  nlohmann-json3-dev chromium firefox-esr libnss3-tools
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR.utf8$'; then
   sed -i 's/^# *ko_KR.UTF-8 UTF-8/ko_KR.UTF-8 UTF-8/' /etc/locale.gen
@@ -53,15 +53,15 @@ if [ ! -x /opt/qemu10/usr/bin/qemu-i386 ]; then
 fi
 /opt/qemu10/usr/bin/qemu-i386 --version | head -1
 
-# The real-browser test drives Chromium with playwright-core (pinned in web/package-lock.json),
-# which needs Node.js 20 or later. Debian 12's own nodejs is 18: a machine without Node.js
+# The real-browser tests drive Chromium with playwright-core and Firefox ESR with
+# puppeteer-core (both pinned in web/package-lock.json), which need Node.js 20 or later. Debian 12's own nodejs is 18: a machine without Node.js
 # gets it, and the version check below says what is missing.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   apt-get install -y -q --no-install-recommends nodejs npm
 fi
 node_major=$(node -p 'process.versions.node.split(".")[0]')
 if [ "$node_major" -lt 20 ]; then
-  echo "install-deps: Node.js $(node --version) is too old for playwright-core; install Node.js 20 or later" >&2
+  echo "install-deps: Node.js $(node --version) is too old for the browser drivers; install Node.js 20 or later" >&2
   exit 1
 fi
 web="$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)/web"

@@ -30,7 +30,8 @@ SOURCES = ["rules.js", "content.js", "background.js"]
 
 def match_patterns(sites):
     """Content-script patterns. They carry no port (Firefox takes none, Chrome matches
-    every port without one): the background holds each page to its site's port."""
+    every port without one), and "*.suffix" matches the suffix itself as well: the
+    content script and the background hold each page to the site list exactly."""
     patterns = []
     for site in sites:
         m = SITE.match(site)

@@ -1,14 +1,19 @@
 // Content script, in the isolated world of the top frame of the service's https
-// pages only (the manifest's matches, made from the site list). It marks the page
-// so that tavrine.js knows the extension is there, takes the page's requests from
-// window.postMessage and hands them to the background over one port; what comes
-// back goes to the page the same way. Messages from frames of the page, from other
-// origins or in the wrong direction are not taken.
+// pages only. It marks the page so that tavrine.js knows the extension is there,
+// takes the page's requests from window.postMessage and hands them to the
+// background over one port; what comes back goes to the page the same way.
+// Messages from frames of the page, from other origins or in the wrong direction
+// are not taken.
 
 (function () {
     if (window.top !== window)
         return;
     var origin = window.location.origin;
+    // The manifest's match patterns are wider than the site list: "*.suffix" also
+    // matches the bare suffix, and a pattern has no port. A page the list does not
+    // name sees no trace of the extension, so that it gets "unavailable".
+    if (!TavrineRules.originAllowed(origin, TAVRINE_SITES))
+        return;
     var port = null;
     var pending = {};   // ids of the page's requests not yet answered
 

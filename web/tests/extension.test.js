@@ -195,11 +195,11 @@ test("AllowPopUp: the page's own origin only, and a clear answer where the brows
 // ---------------------------------------------------------------------------
 // The content script with a fake page window and browser.
 
-function loadContent(connect) {
+function loadContent(connect, origin) {
     const listeners = [], posted = [];
     let marker = null;
     const win = {
-        location: { origin: "https://www.tavrine.example" },
+        location: { origin: origin || "https://www.tavrine.example" },
         addEventListener: (type, fn) => listeners.push(fn),
         postMessage: (data, target) => posted.push({ data: plain(data), target }),
     };
@@ -207,13 +207,33 @@ function loadContent(connect) {
     win.top = win;
     const context = {
         window: win, document: { documentElement: { setAttribute: (n, v) => { marker = [n, v]; } } },
-        chrome: { runtime: { connect } }, TavrineRules: Rules, TAVRINE_EXTENSION_VERSION: "1.15.3.9",
+        chrome: { runtime: { connect } }, TavrineRules: Rules, TAVRINE_SITES: SITES, TAVRINE_EXTENSION_VERSION: "1.15.3.9",
     };
     vm.createContext(context);
     vm.runInContext(fs.readFileSync(path.join(DIR, "content.js"), "utf8"), context);
     const send = (data, source) => listeners.forEach((fn) => fn({ data, source: source || win, origin: win.location.origin }));
-    return { posted, send, marker: () => marker };
+    return { posted, send, marker: () => marker, listening: () => listeners.length > 0 };
 }
+
+test("the content script does nothing on a page the site list does not name, though the patterns match it", () => {
+    // Each of these is matched by a manifest pattern made from SITES.
+    for (const origin of [
+        "https://tavrine.example",                  // "*.tavrine.example" matches the bare suffix
+        "https://www.tavrine.example:8443",         // patterns carry no port
+        "https://a.tavrine.example:444",
+        "https://files.example",                    // listed with :8443 only
+        "https://files.example:8444",
+    ]) {
+        let connected = false;
+        const page = loadContent(() => { connected = true; return null; }, origin);
+        page.send({ tavrine: "page", id: 1, op: "CheckInstall", args: [] });
+        assert.deepStrictEqual([page.marker(), page.listening(), connected, page.posted.length], [null, false, false, 0], origin);
+    }
+    for (const origin of ["https://www.tavrine.example", "https://a.b.tavrine.example", "https://files.example:8443"]) {
+        const page = loadContent(() => null, origin);
+        assert.deepStrictEqual([page.marker(), page.listening()], [["data-tavrine-bridge", "1.15.3.9"], true], origin);
+    }
+});
 
 test("the content script: marks the page, forwards its requests only, fails open calls when the port goes", () => {
     let port = null;
