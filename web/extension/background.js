@@ -54,8 +54,10 @@ function onHostMessage(tab, msg) {
     }
     var wire = msg.id;
     // An error the host could not attribute (it found no id it could read) is
-    // the answer to the oldest request open: the host serves them in order.
-    if (msg.type === "error" && msg.id === null)
+    // the answer to the oldest request open: the host serves them in order. A
+    // busy answer comes at once, out of that order, and never without an id
+    // for what this background sends.
+    if (msg.type === "error" && msg.id === null && msg.code !== "busy")
         wire = oldestPending(tab);
     var entry = tab.pending[wire];
     if (!entry)
