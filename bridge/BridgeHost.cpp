@@ -94,47 +94,40 @@ DWORD WINAPI CBridgeHost::s_ReaderThread(void* parameter)
 void CBridgeHost::ReadFrames()
 {
     CFrameReader reader(m_hInput);
-    for (;;)
+    uint32_t length = 0;
+    while (reader.Header(length) == CFrameReader::Read::Frame && ReadFrame(reader, length))
     {
-        uint32_t length = 0;
-        CFrameReader::Read read = reader.Header(length);
-        bool oversized = read == CFrameReader::Read::Frame && length > kMaxMessageBytes;
-        if (read == CFrameReader::Read::Frame && !oversized && TakeRoom(length))
-        {
-            std::string payload;
-            read = reader.Body(length, payload);
-            if (read == CFrameReader::Read::Frame)
-            {
-                Deliver({false, std::move(payload), BridgeRequest()});
-                continue;
-            }
-        }
-        else if (read == CFrameReader::Read::Frame)
-        {
-            // Not kept: only its id is looked for, so that the answer
-            // reaches the caller.
-            CRequestIdScanner scanner;
-            read = reader.Skip(length, scanner);
-            BridgeRequest request;
-            request.hasId = scanner.Found(request.id);
-            if (read == CFrameReader::Read::Frame)
-            {
-                if (oversized && TakeRoom(0))
-                    Deliver({true, std::string(), request});
-                else
-                    // At once, ahead of what waits: the sender learns now
-                    // that this request was not taken. A browser that does
-                    // not read holds the reader here, and the input with it.
-                    m_writer.Write(CBridgeMessages::Error(request, CBridgeMessages::kBusy,
-                                                          "the host is busy: too many requests are waiting"));
-                continue;
-            }
-        }
-        // The end of input, clean or inside a frame: nothing more can come.
-        // A frame whose room was taken never arrives: the host ends anyway.
-        OnInputEnded();
-        return;
     }
+    // The end of input, clean or inside a frame: nothing more can come.
+    OnInputEnded();
+}
+
+bool CBridgeHost::ReadFrame(CFrameReader& reader, uint32_t length)
+{
+    bool oversized = length > kMaxMessageBytes;
+    if (!oversized && TakeRoom(length))
+    {
+        std::string payload;
+        if (reader.Body(length, payload) != CFrameReader::Read::Frame)
+            return false;
+        Deliver({false, std::move(payload), BridgeRequest()});
+        return true;
+    }
+    // Not kept: only its id is looked for, so that the answer reaches the caller.
+    CRequestIdScanner scanner;
+    if (reader.Skip(length, scanner) != CFrameReader::Read::Frame)
+        return false;
+    BridgeRequest request;
+    request.hasId = scanner.Found(request.id);
+    if (oversized && TakeRoom(0))
+        Deliver({true, std::string(), request});
+    else
+        // At once, ahead of what waits: the sender learns now that this
+        // request was not taken. A browser that does not read its output
+        // holds the reader here, and the input with it.
+        m_writer.Write(CBridgeMessages::Error(request, CBridgeMessages::kBusy,
+                                              "the host is busy: too many requests are waiting"));
+    return true;
 }
 
 bool CBridgeHost::TakeRoom(size_t bytes)

@@ -16,6 +16,8 @@
 #include "bridge/BridgeMessages.h"
 #include "bridge/FrameWriter.h"
 
+class CFrameReader;
+
 class CBridgeHost
 {
 public:
@@ -40,6 +42,9 @@ private:
     };
 
     void ReadFrames();
+    // Takes one frame whose length has been read; false when the input
+    // ended inside it.
+    bool ReadFrame(CFrameReader& reader, uint32_t length);
     // Counts a frame of that size as waiting, when the bound leaves room.
     bool TakeRoom(size_t bytes);
     void Deliver(Incoming incoming);
