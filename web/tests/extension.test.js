@@ -286,13 +286,16 @@ test("the content script: marks the page, forwards its requests only, fails open
     ]);
 });
 
+// A port to the background that records what the content script sends.
+function recordingPort() {
+    const port = { sent: [], onMessage: event(), onDisconnect: event() };
+    port.postMessage = (m) => port.sent.push(plain(m));
+    return port;
+}
+
 test("the content script: two requests with the same id both get their answers", () => {
-    let port = null;
-    const page = loadContent(() => {
-        port = { sent: [], onMessage: event(), onDisconnect: event() };
-        port.postMessage = (m) => port.sent.push(plain(m));
-        return port;
-    });
+    const port = recordingPort();
+    const page = loadContent(() => port);
     for (let i = 0; i < 3; i++)
         page.send({ tavrine: "page", id: 5, op: "CheckInstall", args: [] });
     assert.strictEqual(port.sent.length, 3);
