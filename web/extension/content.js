@@ -10,7 +10,7 @@
         return;
     var origin = window.location.origin;
     var port = null;
-    var pending = {};   // id of the page's requests not yet answered -> how many
+    var pending = {};   // the ids of the page's requests not yet answered -> how many of each
 
     document.documentElement.setAttribute("data-tavrine-bridge", TAVRINE_EXTENSION_VERSION);
 

@@ -73,7 +73,7 @@ var TavrineRules = (function () {
     }
 
     // The bytes of a message as the browser hands it to the host: JSON in UTF-8, with
-    // room for the escapes some browsers write ("<" and U+2028/U+2029 as \\uXXXX).
+    // room for the escapes some browsers write ("<" and U+2028/U+2029 as \uXXXX).
     function wireBytes(msg) {
         var text = JSON.stringify(msg), bytes = 0;
         for (var i = 0; i < text.length; i++) {
