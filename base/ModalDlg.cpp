@@ -111,6 +111,18 @@ void CModalDlg::OnShown()
         g_ownerlessWatch(m_wTemplateId, true);
 }
 
+int CModalDlg::ShowMessage(const char* text, const char* caption, UINT type)
+{
+    bool announce = g_ownerlessWatch && !m_bOwnerlessShown && !GetWindow(m_hWnd, GW_OWNER);
+    if (!announce)
+        return MessageBoxA(m_hWnd, text, caption, type);
+    g_ownerlessWatch(m_wTemplateId, true);
+    // Nothing beneath it either: it comes to the front as the dialog would.
+    int answer = MessageBoxA(m_hWnd, text, caption, type | MB_SETFOREGROUND);
+    g_ownerlessWatch(m_wTemplateId, false);
+    return answer;
+}
+
 INT_PTR CModalDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;

@@ -41,6 +41,11 @@ protected:
     // dismiss must end itself here, or the caller's thread waits for ever.
     virtual void OnHandlerFailed() {}
 
+    // MessageBoxA over this dialog. A dialog without an owner that is not
+    // shown yet (a check that fails during initialisation) has the box
+    // announced as itself, open while the box is: the user must look at it.
+    int ShowMessage(const char* text, const char* caption, UINT type);
+
     HWND m_hWnd = nullptr;
 
 private:

@@ -8,6 +8,7 @@
 #include "base/ModalDlg.h"
 #include "base/SiteLock.h"
 #include "bridge/FrameReader.h"
+#include "bridge/RequestIdScanner.h"
 #include "resource.h"
 
 namespace
@@ -17,6 +18,11 @@ const char kWindowClass[] = "TavrineBridgeHost";
 // Once the input has ended, the host is gone within this, even if a dialog
 // is still open: the browser may already have ended the tab.
 const DWORD kEndGraceMs = 800;
+// What may wait behind a running request (the picker or the install dialog
+// may stay open for minutes): a page sends one call at a time, so only a
+// runaway or hostile sender reaches these.
+const size_t kMaxWaitingRequests = 256;
+const size_t kMaxWaitingBytes = 4 * kMaxMessageBytes;
 
 CBridgeHost* g_pHost = nullptr;   // the one host of the process, for the dialog watcher
 }
@@ -87,20 +93,51 @@ DWORD WINAPI CBridgeHost::s_ReaderThread(void* parameter)
 
 void CBridgeHost::ReadFrames()
 {
-    CFrameReader reader(m_hInput, kMaxMessageBytes);
-    for (;;)
+    CFrameReader reader(m_hInput);
+    uint32_t length = 0;
+    while (reader.Header(length) == CFrameReader::Read::Frame && ReadFrame(reader, length))
+    {
+    }
+    // The end of input, clean or inside a frame: nothing more can come.
+    OnInputEnded();
+}
+
+bool CBridgeHost::ReadFrame(CFrameReader& reader, uint32_t length)
+{
+    bool oversized = length > kMaxMessageBytes;
+    if (!oversized && TakeRoom(length))
     {
         std::string payload;
-        CFrameReader::Read read = reader.Next(payload);
-        if (read == CFrameReader::Read::Frame || read == CFrameReader::Read::Oversized)
-        {
-            Deliver({read == CFrameReader::Read::Oversized, std::move(payload)});
-            continue;
-        }
-        // The end of input, clean or inside a frame: nothing more can come.
-        OnInputEnded();
-        return;
+        if (reader.Body(length, payload) != CFrameReader::Read::Frame)
+            return false;
+        Deliver({false, std::move(payload), BridgeRequest()});
+        return true;
     }
+    // Not kept: only its id is looked for, so that the answer reaches the caller.
+    CRequestIdScanner scanner;
+    if (reader.Skip(length, scanner) != CFrameReader::Read::Frame)
+        return false;
+    BridgeRequest request;
+    request.hasId = scanner.Found(request.id);
+    if (oversized && TakeRoom(0))
+        Deliver({true, std::string(), request});
+    else
+        // At once, ahead of what waits: the sender learns now that this
+        // request was not taken. A browser that does not read its output
+        // holds the reader here, and the input with it.
+        m_writer.Write(CBridgeMessages::Error(request, CBridgeMessages::kBusy,
+                                              "the host is busy: too many requests are waiting"));
+    return true;
+}
+
+bool CBridgeHost::TakeRoom(size_t bytes)
+{
+    CLock lock(m_inboxSection);
+    if (m_waitingRequests >= kMaxWaitingRequests || bytes > kMaxWaitingBytes - m_waitingBytes)
+        return false;
+    ++m_waitingRequests;
+    m_waitingBytes += bytes;
+    return true;
 }
 
 void CBridgeHost::Deliver(Incoming incoming)
@@ -169,8 +206,13 @@ void CBridgeHost::ServeQueue()
     {
         Incoming incoming = std::move(m_queue.front());
         m_queue.pop_front();
+        {
+            CLock lock(m_inboxSection);
+            --m_waitingRequests;
+            m_waitingBytes -= incoming.payload.size();
+        }
         if (incoming.oversized)
-            m_writer.Write(CBridgeMessages::Error(BridgeRequest(), CBridgeMessages::kTooLarge,
+            m_writer.Write(CBridgeMessages::Error(incoming.dropped, CBridgeMessages::kTooLarge,
                                                   "the message is larger than 1 MiB"));
         else
             Serve(incoming.payload);

@@ -2,7 +2,9 @@
 // input and output. A reader thread reads frames and posts them to the main
 // thread, which runs one request at a time: a request that arrives while
 // another runs (the picker and the install dialog run modal loops) waits its
-// turn, so calls keep the order the page sent them in.
+// turn, so calls keep the order the page sent them in. What waits is bounded
+// in bytes and in requests; a request beyond the bound is answered busy at
+// once by the reader, which reads it piece by piece and keeps none of it.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +15,8 @@
 #include "bridge/BridgeControl.h"
 #include "bridge/BridgeMessages.h"
 #include "bridge/FrameWriter.h"
+
+class CFrameReader;
 
 class CBridgeHost
 {
@@ -34,9 +38,15 @@ private:
     {
         bool oversized;        // a frame over the limit was dropped
         std::string payload;
+        BridgeRequest dropped; // an oversized frame's id, where it had one
     };
 
     void ReadFrames();
+    // Takes one frame whose length has been read; false when the input
+    // ended inside it.
+    bool ReadFrame(CFrameReader& reader, uint32_t length);
+    // Counts a frame of that size as waiting, when the bound leaves room.
+    bool TakeRoom(size_t bytes);
     void Deliver(Incoming incoming);
     void OnInputEnded();
     void TakeInbox();
@@ -58,6 +68,10 @@ private:
     std::deque<Incoming> m_inbox;
     bool m_bKickPending = false;
     bool m_bInputEnded = false;
+    // What waits to be served, the inbox and the queue together (under the
+    // lock): a frame counts from before it is read until it is served.
+    size_t m_waitingRequests = 0;
+    size_t m_waitingBytes = 0;
     // Taken by the main thread, waiting for the request before them to end.
     std::deque<Incoming> m_queue;
     bool m_bBusy = false;

@@ -17,6 +17,7 @@ const char CBridgeMessages::kUnknownOp[] = "unknown-op";
 const char CBridgeMessages::kBadArguments[] = "bad-arguments";
 const char CBridgeMessages::kTooLarge[] = "too-large";
 const char CBridgeMessages::kFailed[] = "failed";
+const char CBridgeMessages::kBusy[] = "busy";
 
 namespace
 {
@@ -79,14 +80,26 @@ bool CBridgeMessages::ParseRequest(const std::string& payload, BridgeRequest& re
         return Fail(fault, kBadJson, "the message is not a JSON object");
 
     // The id first: every later fault is answered to it.
+    // An id beyond what a JavaScript number holds exactly is refused rather
+    // than answered as another number.
     auto id = message.find("id");
-    if (id != message.end() && id->is_number_integer())
+    if (id != message.end() && id->is_number_unsigned())
     {
-        request.hasId = true;
-        request.id = id->get<int64_t>();
+        uint64_t value = id->get<uint64_t>();
+        request.hasId = value <= static_cast<uint64_t>(kMaxRequestId);
+        request.id = static_cast<int64_t>(value);
+    }
+    else if (id != message.end() && id->is_number_integer())
+    {
+        int64_t value = id->get<int64_t>();
+        request.hasId = value >= -kMaxRequestId && value <= kMaxRequestId;
+        request.id = value;
     }
     if (!request.hasId)
-        return Fail(fault, kBadRequest, "\"id\" must be an integer");
+    {
+        request.id = 0;
+        return Fail(fault, kBadRequest, "\"id\" must be an integer of at most 2^53 - 1 in magnitude");
+    }
 
     auto origin = message.find("origin");
     if (origin != message.end() && !origin->is_null())
@@ -103,7 +116,7 @@ bool CBridgeMessages::ParseRequest(const std::string& payload, BridgeRequest& re
     request.op = op->get<std::string>();
     int expected = ParameterCount(request.op);
     if (expected < 0)
-        return Fail(fault, kUnknownOp, "no method is called \"" + request.op + "\"");
+        return Fail(fault, kUnknownOp, "no method is called " + Quote(request.op));
 
     auto args = message.find("args");
     if (args != message.end() && !args->is_array())
@@ -165,5 +178,25 @@ std::string CBridgeMessages::Error(const BridgeRequest& request, const char* cod
     json answer = Answer(request, "error");
     answer["code"] = code;
     answer["message"] = message;
-    return Dump(answer);
+    std::string text = Dump(answer);
+    // An answer over the limit would never reach its caller: its message is
+    // cut (escapes take at most six bytes a character).
+    if (text.size() > kMaxMessageBytes)
+    {
+        answer["message"] = Quote(message);
+        text = Dump(answer);
+    }
+    return text;
+}
+
+std::string CBridgeMessages::Quote(const std::string& text)
+{
+    const size_t kShown = 64;
+    if (text.size() <= kShown)
+        return "\"" + text + "\"";
+    // Cut on a character boundary: never inside a UTF-8 sequence.
+    size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return "\"" + text.substr(0, cut) + "...\" (" + std::to_string(text.size()) + " bytes)";
 }

@@ -10,6 +10,8 @@
 
 // Largest message either side may send: browsers take no more from a host.
 constexpr size_t kMaxMessageBytes = 1024 * 1024;
+// 2^53 - 1: ids beyond it in magnitude would reach a page as other numbers.
+constexpr int64_t kMaxRequestId = 9007199254740991ll;
 
 struct BridgeRequest
 {
@@ -38,6 +40,7 @@ public:
     static const char kBadArguments[];   // wrong number of arguments, or one not a string
     static const char kTooLarge[];       // a frame over the limit, or an answer that would be
     static const char kFailed[];         // the method could not run (out of memory)
+    static const char kBusy[];           // too much is waiting: the request was not read
 
     // Reads a request frame. On failure fills the fault and, where it could be
     // read, the request's id, so the answer reaches the right caller.
@@ -51,5 +54,8 @@ public:
     static std::string Dialog(const BridgeRequest& request, const char* name, bool open);
     static std::string Result(const BridgeRequest& request, bool value);
     static std::string Result(const BridgeRequest& request, const std::string& value);
+    // Never over the message limit: a message too long for it is cut.
     static std::string Error(const BridgeRequest& request, const char* code, const std::string& message);
+    // The page's text quoted in a message, cut to a few dozen bytes.
+    static std::string Quote(const std::string& text);
 };

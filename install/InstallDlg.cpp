@@ -317,7 +317,7 @@ void CInstallDlg::SetStatusText(const char* text)
 
 void CInstallDlg::ShowNotice(const char* text)
 {
-    MessageBoxA(m_hWnd, text, kTextNoticeCaption, MB_OK);
+    ShowMessage(text, kTextNoticeCaption, MB_OK);
 }
 
 void CInstallDlg::FailDownload()

@@ -15,7 +15,10 @@
 // methods answer true, or false where the control would have declined (S_FALSE); the
 // ActiveX object cannot tell script that, so there they answer undefined.
 // error: null, or { code, message }; code "unavailable" when neither the control nor
-// the extension is there (the message points to Tavrine.installPage).
+// the extension is there (the message points to Tavrine.installPage), "timeout" when
+// the extension's answer did not come within Tavrine.timeout milliseconds (the time
+// the picker or the install dialog is open, by its dialog notice, does not count),
+// "busy" when the host had too many calls waiting.
 //
 // With the ActiveX object every call is synchronous, as the control's own calls are:
 // the callback has run when the method returns. Kept to ES5 and to what IE's JScript
@@ -38,7 +41,11 @@ var Tavrine = (function (global) {
         // dialog ("install") opens or closes: it has no owner window in the page.
         onDialog: null,
         // The ActiveX object, when it is not the global "control".
-        object: null
+        object: null,
+        // How long an extension call may take, in milliseconds, not counting the time
+        // its picker or install dialog is open; then it fails "timeout" and the next
+        // call goes out.
+        timeout: 60000
     };
 
     var chosen = null;      // "activex", "extension" or "none", decided at the first call
@@ -121,16 +128,23 @@ var Tavrine = (function (global) {
         if (event.source !== global.window || event.origin !== pageOrigin() || !data ||
             data.tavrine !== "extension" || !current || data.id !== current.id)
             return;
+        var call = current;
         if (data.type === "event") {
             var handler = global["control_" + data.name];
             if (typeof handler == "function" && isStrings(data.args))
                 runHandler(handler, data.args);
         } else if (data.type === "dialog") {
+            // The user has a dialog to answer: the call's time stops while it is open.
+            call.dialogs += data.state === "open" ? 1 : call.dialogs > 0 ? -1 : 0;
+            if (call.dialogs > 0)
+                disarm(call);
+            else
+                arm(call);
             if (typeof api.onDialog == "function")
                 runHandler(api.onDialog, [data.name, data.state]);
         } else if (data.type === "result" || data.type === "error") {
-            var call = current;
             current = null;
+            disarm(call);
             if (data.type === "result")
                 finish(call, null, data.value);
             else
@@ -152,8 +166,31 @@ var Tavrine = (function (global) {
         if (current || queue.length == 0)
             return;
         current = queue.shift();
+        arm(current);
         global.window.postMessage({ tavrine: "page", id: current.id, op: current.op, args: current.args },
                                   pageOrigin());
+    }
+
+    // A call whose answer never comes (a host that cannot attribute it, or that
+    // hangs) must not hold every call after it: it fails, and the queue goes on.
+    // A late answer carries its old id and is not taken.
+    function arm(call) {
+        disarm(call);
+        call.timer = setTimeout(function () {
+            call.timer = null;
+            if (current !== call)
+                return;
+            current = null;
+            finish(call, { code: "timeout",
+                           message: "Tavrine 연결 프로그램이 " + call.op + "에 제때 응답하지 않았습니다" });
+            sendNext();
+        }, api.timeout);
+    }
+
+    function disarm(call) {
+        if (call.timer !== null)
+            clearTimeout(call.timer);
+        call.timer = null;
     }
 
     function finish(call, error, value) {
@@ -203,7 +240,7 @@ var Tavrine = (function (global) {
                 global.window.addEventListener("message", onMessage, false);
                 listening = true;
             }
-            queue.push({ id: nextId++, op: op, args: args, done: done });
+            queue.push({ id: nextId++, op: op, args: args, done: done, timer: null, dialogs: 0 });
             sendNext();
         } else if (done) {
             runHandler(done, [unavailable()]);

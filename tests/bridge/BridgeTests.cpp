@@ -5,7 +5,9 @@
 // Companion windows are stood in for by windows of this process, so the
 // install check passes at once and hand-offs land in the list files.
 #include <windows.h>
+#include <psapi.h>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ const char kFirefoxCaller[] = "C:\\manifests\\com.tavrine.bridge.firefox.json br
 const DWORD kStartMs = 60000;   // a cold Wine start under qemu is slow
 const char kKorean[] = "\xED\x95\x9C\xEA\xB8\x80";      // 한글 in UTF-8
 const char kKoreanAcp[] = "\xC7\xD1\xB1\xDB";          // 한글 in code page 949
+const size_t kMiB = 1024 * 1024;
 
 std::string HostPath()
 {
@@ -223,6 +226,9 @@ void test_methods_and_events()
     browser.Send(request);
     browser.Answers(id, got, 30000);
     CheckAnswers("CheckInstall from any origin", id, got, {Event("InstallCompleteEvent", {}), Result(true)});
+    // The ids a JavaScript number holds exactly come back as they went.
+    for (int64_t edge : {9007199254740991ll, -9007199254740991ll})
+        CheckAnswers("UpLoadInit, the largest id", edge, browser.Call(edge, "UpLoadInit", {}), {Result(true)});
 
     browser.CloseInput();
     ok(browser.WaitExit(10000) == 0, "the host ended with code 0");
@@ -264,6 +270,15 @@ void test_bad_input()
     // A request just within the limit whose event would be just over it.
     json select = Request(13, "SelectComplete", {"", "", ""});
     select["args"][0] = std::string(1024 * 1024 - select.dump().size(), 'x');
+    // Whose error would quote a name of nearly 1 MiB.
+    json longOp = Request(14, "", {});
+    longOp["op"] = std::string(kMiB - longOp.dump().size(), 'o');
+    // Over the limit, read piece by piece: the id after 1 MiB of arguments (a
+    // browser may write the keys in order), and after decoys in a string and
+    // in a nested object.
+    json over = Request(15, "UpLoadInfo", {std::string(kMiB, 'x')});
+    json decoys = Request(16, "UpLoadInfo", {std::string("\"id\":99, \\\"id\\\": 98 ") + std::string(kMiB, '\\')});
+    decoys["a"] = {{"id", 97}, {"list", {1, "\"id\":96"}}};
     const Bad bad[] = {
         {"invalid UTF-8", "{\"id\":2,\"op\":\"UpLoadInfo\",\"args\":[\"\xC3\x28\"]}", nullptr, "bad-utf8"},
         {"a lone surrogate escape", "{\"id\":3,\"op\":\"UpLoadInfo\",\"args\":[\"\\ud800\"]}", nullptr, "bad-json"},
@@ -280,6 +295,17 @@ void test_bad_input()
          "bad-request"},
         {"an event over 1 MiB", select.dump(), 13, "too-large"},
         {"a frame over 1 MiB", std::string(1024 * 1024 + 1, ' '), nullptr, "too-large"},
+        {"an unknown op of nearly 1 MiB", longOp.dump(), 14, "unknown-op"},
+        {"a frame over 1 MiB, its id last", over.dump(), 15, "too-large"},
+        {"a frame over 1 MiB, its id after decoys", decoys.dump(), 16, "too-large"},
+        {"an id beyond 2^53", "{\"id\":9007199254740993,\"op\":\"UpLoadInfo\",\"args\":[\"x\"]}", nullptr,
+         "bad-request"},
+        {"an id of 2^63", "{\"id\":9223372036854775808,\"op\":\"UpLoadInfo\",\"args\":[\"x\"]}", nullptr,
+         "bad-request"},
+        {"an id below -2^53", "{\"id\":-9007199254740993,\"op\":\"UpLoadInfo\",\"args\":[\"x\"]}", nullptr,
+         "bad-request"},
+        {"an id over 1 MiB beyond 2^53", "{\"id\":9007199254740993,\"args\":[\"" + std::string(kMiB, 'x') + "\"]}",
+         nullptr, "too-large"},
     };
     for (const Bad& b : bad)
     {
@@ -478,6 +504,235 @@ void test_companion_outlives_job()
     CompanionFixture::CloseAll("tavrine_class_explorer");
 }
 
+// The host's working set now, and its peak so far, in MB.
+void MemoryOf(HANDLE process, double& now, double& peak)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(process, &counters, sizeof(counters));
+    now = counters.WorkingSetSize / 1048576.0;
+    peak = counters.PeakWorkingSetSize / 1048576.0;
+}
+
+// The ids of the results and errors among the messages, in order; busy: those that were busy.
+std::vector<int64_t> Finals(const std::vector<json>& messages, std::vector<int64_t>* busy = nullptr)
+{
+    std::vector<int64_t> ids;
+    for (const json& message : messages)
+    {
+        std::string type = message.value("type", "");
+        if ((type != "result" && type != "error") || !message.value("id", json()).is_number_integer())
+            continue;
+        ids.push_back(message["id"].get<int64_t>());
+        if (busy && type == "error" && message.value("code", "") == "busy")
+            busy->push_back(ids.back());
+    }
+    return ids;
+}
+
+// Requests of about 1 MiB that differ in their id only: their JSON text is
+// made once, since making it costs more than sending it.
+class CBigRequest
+{
+public:
+    CBigRequest(const char* op, const std::vector<std::string>& args)
+    {
+        std::string text = json({{"args", args}, {"id", 0}, {"op", op}}).dump();
+        size_t at = text.rfind(",\"id\":0,");
+        m_strHead = text.substr(0, at + 6);
+        m_strTail = text.substr(at + 7);
+    }
+    std::string With(int64_t id) const { return m_strHead + std::to_string(id) + m_strTail; }
+
+private:
+    std::string m_strHead;   // up to the id's value
+    std::string m_strTail;   // after it
+};
+
+// A sender of requests on a thread of its own: a host that does not read its
+// input must not stop the test.
+struct CSender
+{
+    CFakeBrowser* browser;
+    std::vector<std::string> payloads;
+    volatile LONG sent = 0;
+    static DWORD WINAPI s_Run(void* self)
+    {
+        CSender* sender = static_cast<CSender*>(self);
+        for (const std::string& payload : sender->payloads)
+        {
+            if (!sender->browser->Send(payload))
+                break;
+            InterlockedIncrement(&sender->sent);
+        }
+        return 0;
+    }
+};
+
+// What waits behind a running request is bounded: 200 requests of about
+// 1 MiB behind the open picker, and 100 while the browser reads none of the
+// host's output (half of each on the 32-bit build). Requests beyond the bound are answered busy, at once and in
+// order; the host's memory stays flat.
+void test_bounded_queue()
+{
+    // Half as many on the 32-bit build, which runs emulated: either is far
+    // more than the bound lets wait.
+    const int64_t kRequests = sizeof(void*) == 4 ? 100 : 200;
+    CCompanionWindows companions;
+    CFakeBrowser browser;
+    if (!StartHost(browser))
+        return;
+    double before = 0, peak = 0, now = 0;
+    MemoryOf(browser.Process(), before, peak);
+
+    browser.Send(Request(1, "ShowUpFileDlg", {}));
+    json notice;
+    ok(browser.Receive(notice, 60000) && notice.value("state", "") == "open", "picker open: %s", notice.dump().c_str());
+    CBigRequest big("UpLoadInfo", {std::string(kMiB - 64, 'x')});
+    for (int64_t id = 2; id < 2 + kRequests; ++id)
+        browser.Send(big.With(id));
+    // While the picker is still open: all but the few that fit are answered busy.
+    std::vector<json> early;
+    json message;
+    std::vector<int64_t> busy;
+    while ((busy.empty() || busy.back() != 1 + kRequests) && browser.Receive(message, 20000))
+    {
+        early.push_back(message);
+        busy.clear();
+        Finals(early, &busy);
+    }
+    std::vector<int64_t> finals = Finals(early);
+    size_t waiting = kRequests - busy.size();
+    bool tail = !busy.empty() && finals == busy;
+    for (size_t i = 0; tail && i < busy.size(); ++i)
+        tail = busy[i] == static_cast<int64_t>(2 + waiting + i);
+    ok(waiting >= 1 && waiting <= 8 && tail, "behind the picker: %zu waiting, %zu busy (ids %lld to %lld), in order",
+       waiting, busy.size(), busy.empty() ? 0ll : static_cast<long long>(busy.front()),
+       busy.empty() ? 0ll : static_cast<long long>(busy.back()));
+    MemoryOf(browser.Process(), now, peak);
+    ok(before > 0 && peak >= now, "the host's working set can be read: %.1f MB, peak %.1f MB", now, peak);
+    printf("host working set behind the picker: %.1f MB before, %.1f MB after, peak %.1f MB\n", before, now, peak);
+    fault_row((std::to_string(kRequests) + " requests of 1 MiB behind the open picker").c_str(), "memory flat",
+              std::to_string(static_cast<int>(peak - before)) + " MB more", peak - before < 48);
+
+    CPickerDriver driver;
+    ok(driver.Attach(30000), "the host's picker");
+    driver.Close();
+    ok(driver.WaitClosed(20000), "the picker closed");
+    std::vector<json> rest;
+    browser.Answers(1 + static_cast<int64_t>(waiting), rest, 60000);
+    std::vector<int64_t> expected;
+    for (int64_t id = 1; id <= 1 + static_cast<int64_t>(waiting); ++id)
+        expected.push_back(id);
+    size_t errors = 0;
+    for (const json& answer : rest)
+        errors += answer.value("type", "") == "error";
+    ok(Finals(rest) == expected && errors == 0, "the picker's result, then those that waited, in order: %zu answers",
+       Finals(rest).size());
+
+    // The browser reads nothing: requests whose events are about 1 MiB each
+    // (fewer: each goes both ways).
+    const int64_t kUnread = kRequests / 2;
+    browser.HoldOutput(true);
+    MemoryOf(browser.Process(), before, peak);
+    CSender sender = {&browser, {}};
+    CBigRequest select("SelectComplete", {std::string(kMiB - 256, 'y'), "1", "0"});
+    for (int64_t id = 1000; id < 1000 + kUnread; ++id)
+        sender.payloads.push_back(select.With(id));
+    HANDLE thread = CreateThread(nullptr, 0, CSender::s_Run, &sender, 0, nullptr);
+    // Until the host stops taking input (or takes it all).
+    LONG last = -1;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 120000;)
+    {
+        Sleep(1500);
+        LONG count = InterlockedCompareExchange(&sender.sent, 0, 0);
+        if (count == last || count == kUnread)
+            break;
+        last = count;
+    }
+    LONG stalledAt = InterlockedCompareExchange(&sender.sent, 0, 0);
+    MemoryOf(browser.Process(), now, peak);
+    printf("host working set, output unread: %.1f MB before, %.1f MB after, peak %.1f MB (%ld of %lld requests taken)\n",
+           before, now, peak, stalledAt, static_cast<long long>(kUnread));
+    fault_row((std::to_string(kUnread) + " requests of 1 MiB while the browser reads nothing").c_str(), "memory flat",
+              std::to_string(static_cast<int>(peak - before)) + " MB more", peak - before < 48);
+    browser.HoldOutput(false);
+    ok(WaitForSingleObject(thread, 120000) == WAIT_OBJECT_0, "every request went in once the output was read");
+    CloseHandle(thread);
+    std::vector<json> all;
+    json item;
+    while (Finals(all).size() < static_cast<size_t>(kUnread) && browser.Receive(item, 30000))
+        all.push_back(item);
+    std::vector<int64_t> answered = Finals(all);
+    std::set<int64_t> unique(answered.begin(), answered.end());
+    ok(answered.size() == static_cast<size_t>(kUnread) && unique.size() == answered.size() &&
+           *unique.begin() == 1000 && *unique.rbegin() == 999 + kUnread,
+       "each request answered once: %zu answers for %zu ids", answered.size(), unique.size());
+    CheckAnswers("a call afterwards", 2000, browser.Call(2000, "UpLoadInfo", {"z"}), {Result(true)});
+    browser.CloseInput();
+    ok(browser.WaitExit(10000) == 0, "the host ended");
+}
+
+// The message box a failing install check shows before its dialog appears is
+// announced as the dialog is: without a temporary folder it is the download
+// failure's.
+BOOL CALLBACK DismissNotice(HWND window, LPARAM process)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t caption[16] = L"";
+    GetWindowTextW(window, caption, 16);
+    if (owner == static_cast<DWORD>(process) && IsWindowVisible(window) && lstrcmpW(caption, L"\xC54C\xB9BC") == 0)
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+void test_notice_before_install_dialog()
+{
+    for (const char* windowClass : {"tavrine_class_upload", "tavrine_class_down", "tavrine_class_explorer"})
+        if (FindWindowA(windowClass, nullptr))
+        {
+            ok(false, "a companion window (%s) is open: the install check would pass", windowClass);
+            return;
+        }
+    char temp[MAX_PATH] = "", tmp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-tavrine");
+    SetEnvironmentVariableA("TMP", "C:\\no-such-folder-tavrine");
+    CFakeBrowser browser;
+    bool started = StartHost(browser);
+    SetEnvironmentVariableA("TEMP", temp);
+    SetEnvironmentVariableA("TMP", tmp);
+    if (!started)
+        return;
+    browser.Send(Request(1, "UpLoadInit", {}));
+    std::vector<json> got;
+    json message;
+    while (browser.Receive(message, 30000))
+    {
+        got.push_back(message);
+        if (message.value("type", "") == "dialog" && message.value("state", "") == "open")
+            for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(100))
+            {
+                EnumWindows(DismissNotice, static_cast<LPARAM>(GetProcessId(browser.Process())));
+                json next;
+                if (browser.Receive(next, 0))
+                {
+                    got.push_back(next);
+                    break;
+                }
+            }
+        if (got.back().value("type", "") == "result")
+            break;
+    }
+    json open = {{"type", "dialog"}, {"name", "install"}, {"state", "open"}};
+    json closed = {{"type", "dialog"}, {"name", "install"}, {"state", "closed"}};
+    CheckAnswers("UpLoadInit with a failing install check", 1, got, {open, closed, Result(true)});
+    browser.CloseInput();
+    ok(browser.WaitExit(10000) == 0, "the host ended");
+}
+
 std::wstring ReadDefault(HKEY root, const wchar_t* path, LONG* error)
 {
     wchar_t value[1024] = L"";
@@ -629,6 +884,7 @@ void test_locked_origin()
 }
 
 TEST_MAIN(TEST(test_methods_and_events), TEST(test_bad_input), TEST(test_two_hosts_and_end_of_input),
-          TEST(test_refused_callers), TEST(test_large_pick), TEST(test_companion_outlives_job),
+          TEST(test_refused_callers), TEST(test_large_pick), TEST(test_bounded_queue),
+          TEST(test_notice_before_install_dialog), TEST(test_companion_outlives_job),
           TEST(test_registration_round_trip),
           TEST(test_locked_origin))

@@ -12,6 +12,7 @@ CFakeBrowser::~CFakeBrowser()
 {
     Kill();
     CloseInput();
+    HoldOutput(false);
     if (m_hReader)
     {
         WaitForSingleObject(m_hReader, 5000);
@@ -23,6 +24,8 @@ CFakeBrowser::~CFakeBrowser()
         CloseHandle(m_hProcess);
     if (m_hArrived)
         CloseHandle(m_hArrived);
+    if (m_hReading)
+        CloseHandle(m_hReading);
     if (m_bSectionReady)
         DeleteCriticalSection(&m_section);
 }
@@ -32,6 +35,7 @@ bool CFakeBrowser::Start(const std::string& program, const std::string& argument
     InitializeCriticalSection(&m_section);
     m_bSectionReady = true;
     m_hArrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_hReading = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE childInput = nullptr, childOutput = nullptr;
     if (!CreatePipe(&childInput, &m_hInput, &inherit, 0))
@@ -82,6 +86,12 @@ bool CFakeBrowser::Send(const std::string& payload)
     return SendRaw(frame + payload);
 }
 
+void CFakeBrowser::HoldOutput(bool hold)
+{
+    if (m_hReading)
+        hold ? ResetEvent(m_hReading) : SetEvent(m_hReading);
+}
+
 void CFakeBrowser::CloseInput()
 {
     if (m_hInput)
@@ -111,6 +121,7 @@ void CFakeBrowser::ReadFrames()
         while (buffered.size() - at < size)
         {
             DWORD got = 0;
+            WaitForSingleObject(m_hReading, INFINITE);
             if (!ReadFile(m_hOutput, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) || got == 0)
                 return false;
             buffered.erase(0, at);

@@ -27,6 +27,9 @@ public:
     bool SendRaw(const std::string& bytes);
     // Closes the host's input: the end a browser gives when the tab goes.
     void CloseInput();
+    // Stops reading the host's output (a browser that does not keep up), or
+    // reads on.
+    void HoldOutput(bool hold);
 
     // The next message (false when none came within the time, or the
     // host's output ended); size: its frame's byte count.
@@ -53,6 +56,7 @@ private:
     HANDLE m_hOutput = nullptr;   // our end of its standard output
     HANDLE m_hReader = nullptr;
     HANDLE m_hArrived = nullptr;  // set whenever a frame arrives or the output ends
+    HANDLE m_hReading = nullptr;  // manual-reset: set while the output is read
     CRITICAL_SECTION m_section;
     bool m_bSectionReady = false;
     std::deque<std::pair<std::string, size_t>> m_frames;

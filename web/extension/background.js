@@ -52,7 +52,14 @@ function onHostMessage(tab, msg) {
         tab.version = String(msg.version);
         return;
     }
-    var entry = tab.pending[msg.id];
+    var wire = msg.id;
+    // An error the host could not attribute (it found no id it could read) is
+    // the answer to the oldest request open: the host serves them in order. A
+    // busy answer comes at once, out of that order, and never without an id
+    // for what this background sends.
+    if (msg.type === "error" && msg.id === null && msg.code !== "busy")
+        wire = oldestPending(tab);
+    var entry = tab.pending[wire];
     if (!entry)
         return;
     var out = { type: msg.type, id: entry.id };
@@ -61,8 +68,16 @@ function onHostMessage(tab, msg) {
         if (msg[fields[i]] !== undefined)
             out[fields[i]] = msg[fields[i]];
     if (msg.type === "result" || msg.type === "error")
-        delete tab.pending[msg.id];
+        delete tab.pending[wire];
     post(entry.port, out);
+}
+
+function oldestPending(tab) {
+    var oldest = null;
+    for (var wire in tab.pending)
+        if (oldest === null || Number(wire) < oldest)
+            oldest = Number(wire);
+    return oldest;
 }
 
 function openTab(tabId) {
@@ -120,10 +135,18 @@ function onPageRequest(tabId, port, origin, msg) {
         });
         return;
     }
+    // The host's answer to what it cannot take would have no id to go back by.
+    var request = { id: 9007199254740991, op: msg.op, args: msg.args, origin: origin };
+    var refusal = TavrineRules.checkWire(request);
+    if (refusal) {
+        post(port, { type: "error", id: msg.id, code: refusal.code, message: refusal.message });
+        return;
+    }
     var tab = openTab(tabId);
     var wire = tab.nextId++;
+    request.id = wire;
     tab.pending[wire] = { port: port, id: msg.id };
-    tab.native.postMessage({ id: wire, op: msg.op, args: msg.args, origin: origin });
+    tab.native.postMessage(request);
 }
 
 function onPageConnect(port) {

@@ -15,7 +15,7 @@
     if (!TavrineRules.originAllowed(origin, TAVRINE_SITES))
         return;
     var port = null;
-    var pending = {};   // ids of the page's requests not yet answered
+    var pending = {};   // the ids of the page's requests not yet answered -> how many of each
 
     document.documentElement.setAttribute("data-tavrine-bridge", TAVRINE_EXTENSION_VERSION);
 
@@ -34,7 +34,8 @@
         port.onMessage.addListener(function (msg) {
             if (!msg || typeof msg != "object" || !pending[msg.id])
                 return;
-            if (msg.type === "result" || msg.type === "error")
+            // A page may reuse an id: each of its requests is answered.
+            if ((msg.type === "result" || msg.type === "error") && --pending[msg.id] <= 0)
                 delete pending[msg.id];
             toPage(msg);
         });
@@ -44,8 +45,9 @@
             var ids = pending;
             pending = {};
             for (var id in ids)
-                toPage({ type: "error", id: Number(id), code: "disconnected",
-                         message: "Tavrine 확장 프로그램과의 연결이 끊겼습니다" });
+                for (var n = 0; n < ids[id]; n++)
+                    toPage({ type: "error", id: Number(id), code: "disconnected",
+                             message: "Tavrine 확장 프로그램과의 연결이 끊겼습니다" });
         });
     }
 
@@ -62,11 +64,10 @@
         try {
             if (!port)
                 connect();
-            pending[msg.id] = true;
             port.postMessage({ id: msg.id, op: msg.op, args: msg.args.slice() });
+            pending[msg.id] = (pending[msg.id] || 0) + 1;
         } catch (e) {
             // The extension was updated or removed under this page: its context is gone.
-            delete pending[msg.id];
             port = null;
             toPage({ type: "error", id: msg.id, code: "disconnected",
                      message: "Tavrine 확장 프로그램과의 연결이 끊겼습니다. 페이지를 새로 고치십시오" });

@@ -11,6 +11,10 @@ var TavrineRules = (function () {
         DownLoadEnd: 3, LauncherExplorer: 2, LauncherWebLink: 3, DownLoadSpInit: 0
     };
     var HOST_LABELS = /^[a-z0-9-]+(\.[a-z0-9-]+)*$/;
+    // The host takes no message over 1 MiB, and none that is not UTF-8: a lone
+    // surrogate has no UTF-8 form.
+    var MAX_MESSAGE_BYTES = 1024 * 1024;
+    var LONE_SURROGATE = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(^|[^\uD800-\uDBFF])[\uDC00-\uDFFF]/;
 
     // "https://host[:port]" as the browser writes an origin: lower case, no path, no
     // default port. Anything else (another scheme, user information, an odd port) is null.
@@ -68,6 +72,37 @@ var TavrineRules = (function () {
         return null;
     }
 
+    // The bytes of a message as the browser hands it to the host: JSON in UTF-8, with
+    // room for the escapes some browsers write ("<" and U+2028/U+2029 as \uXXXX).
+    function wireBytes(msg) {
+        var text = JSON.stringify(msg), bytes = 0;
+        for (var i = 0; i < text.length; i++) {
+            var c = text.charCodeAt(i);
+            if (c < 0x80)
+                bytes += c == 0x3C ? 6 : 1;
+            else if (c < 0x800)
+                bytes += 2;
+            else if (c >= 0xD800 && c <= 0xDFFF)
+                bytes += 2;   // each half of a pair: four bytes for the two
+            else
+                bytes += c == 0x2028 || c == 0x2029 ? 6 : 3;
+        }
+        return bytes;
+    }
+
+    // null when the host would take the request (checkRequest passed) as it goes
+    // out, else { code, message } for the page: the host's answer to it would
+    // reach no one.
+    function checkWire(msg) {
+        for (var i = 0; i < msg.args.length; i++)
+            if (LONE_SURROGATE.test(msg.args[i]))
+                return { code: "bad-arguments",
+                         message: msg.op + ": argument " + (i + 1) + " is not well-formed text (a lone surrogate)" };
+        if (wireBytes(msg) > MAX_MESSAGE_BYTES)
+            return { code: "too-large", message: msg.op + ": the request is larger than 1 MiB" };
+        return null;
+    }
+
     // A message on the page's window that the content script may take: posted by the
     // page itself (not by one of its frames), in this origin, towards the extension.
     function isPageMessage(event, win, origin) {
@@ -98,6 +133,8 @@ var TavrineRules = (function () {
         parseSite: parseSite,
         originAllowed: originAllowed,
         checkRequest: checkRequest,
+        checkWire: checkWire,
+        wireBytes: wireBytes,
         isPageMessage: isPageMessage,
         popupSiteAllowed: popupSiteAllowed,
         originPattern: originPattern

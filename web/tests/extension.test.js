@@ -51,6 +51,29 @@ test("the page's requests", () => {
         assert.strictEqual(Rules.checkRequest(msg), problem, JSON.stringify(msg));
 });
 
+test("what the host would not take: lone surrogates and requests over 1 MiB", () => {
+    const mib = 1024 * 1024;
+    const request = (args) => ({ id: 9007199254740991, op: "UpLoadInfo", args, origin: "https://www.tavrine.example" });
+    const envelope = Rules.wireBytes(request([""]));
+    const table = [
+        [["plain 한글 \ud83d\ude00"], null],
+        [["a\ud800"], "bad-arguments"],                    // a high half at the end
+        [["\ud800x"], "bad-arguments"],                    // a high half before another character
+        [["\udc00"], "bad-arguments"],                     // a low half alone
+        [["\ude00\ud83d"], "bad-arguments"],              // a pair the wrong way round
+        [["x".repeat(mib - envelope)], null],              // exactly the limit
+        [["x".repeat(mib - envelope + 1)], "too-large"],
+        [["한".repeat(Math.floor((mib - envelope) / 3))], null],
+        [["한".repeat(Math.floor((mib - envelope) / 3) + 1)], "too-large"],   // three bytes each
+        [["<".repeat(Math.floor((mib - envelope) / 6) + 1)], "too-large"],    // written as \u003C
+    ];
+    for (const [args, code] of table) {
+        const refusal = Rules.checkWire(request(args));
+        assert.strictEqual(refusal && refusal.code, code, JSON.stringify(args).slice(0, 40));
+    }
+    assert.ok(/argument 1 is not well-formed/.test(Rules.checkWire(request(["\udc00"])).message));
+});
+
 test("messages the content script takes", () => {
     const win = {}, frame = {};
     const origin = "https://www.tavrine.example";
@@ -175,6 +198,29 @@ test("one host per tab; each request carries the vouched origin; answers go to t
     assert.ok(bg.natives[1].closed);
 });
 
+test("the background refuses what the host would not take; an error without id settles the oldest call", () => {
+    const bg = loadBackground(true);
+    const port = pagePort(TOP);
+    bg.chrome.runtime.onConnect.fire(port);
+    port.onMessage.fire({ id: 1, op: "UpLoadInfo", args: ["x".repeat(1024 * 1024)] });
+    port.onMessage.fire({ id: 2, op: "UpLoadEnd", args: ["user", "pw\ud800"] });
+    assert.deepStrictEqual(port.got.map((m) => [m.type, m.id, m.code]),
+                           [["error", 1, "too-large"], ["error", 2, "bad-arguments"]]);
+    assert.strictEqual(bg.natives.length, 0, "nothing reached a host");
+
+    port.onMessage.fire({ id: 3, op: "UpLoadInfo", args: ["a"] });
+    port.onMessage.fire({ id: 4, op: "UpLoadInfo", args: ["b"] });
+    port.onMessage.fire({ id: 5, op: "UpLoadInfo", args: ["c"] });
+    const host = bg.natives[0];
+    host.onMessage.fire({ type: "hello", version: "1.15.3.9" });
+    host.onMessage.fire({ type: "error", id: null, code: "bad-json", message: "the message is not JSON" });
+    host.onMessage.fire({ type: "result", id: 2, value: true });
+    host.onMessage.fire({ type: "error", id: null, code: "bad-json", message: "again" });
+    host.onMessage.fire({ type: "error", id: null, code: "bad-json", message: "none open" });
+    assert.deepStrictEqual(port.got.slice(2).map((m) => [m.type, m.id, m.code || m.value]),
+                           [["error", 3, "bad-json"], ["result", 4, true], ["error", 5, "bad-json"]]);
+});
+
 test("AllowPopUp: the page's own origin only, and a clear answer where the browser cannot", () => {
     const bg = loadBackground(true);
     const port = pagePort(TOP);
@@ -257,6 +303,28 @@ test("the content script: marks the page, forwards its requests only, fails open
         ["extension", "error", 3, "bad-request", "https://www.tavrine.example"],
         ["extension", "result", 2, undefined, "https://www.tavrine.example"],
         ["extension", "error", 4, "disconnected", "https://www.tavrine.example"],
+    ]);
+});
+
+// A port to the background that records what the content script sends.
+function recordingPort() {
+    const port = { sent: [], onMessage: event(), onDisconnect: event() };
+    port.postMessage = (m) => port.sent.push(plain(m));
+    return port;
+}
+
+test("the content script: two requests with the same id both get their answers", () => {
+    const port = recordingPort();
+    const page = loadContent(() => port);
+    for (let i = 0; i < 3; i++)
+        page.send({ tavrine: "page", id: 5, op: "CheckInstall", args: [] });
+    assert.strictEqual(port.sent.length, 3);
+    port.onMessage.fire({ type: "event", id: 5, name: "InstallCompleteEvent", args: [] });
+    port.onMessage.fire({ type: "result", id: 5, value: true });
+    port.onMessage.fire({ type: "result", id: 5, value: true });
+    port.onDisconnect.fire();   // the third is still open
+    assert.deepStrictEqual(page.posted.map((p) => [p.data.type, p.data.id, p.data.code]), [
+        ["event", 5, undefined], ["result", 5, undefined], ["result", 5, undefined], ["error", 5, "disconnected"],
     ]);
 });
 

@@ -20,7 +20,7 @@ function makeWindow(options) {
     const win = {
         location: { origin: ORIGIN, protocol: "https:", host: "www.tavrine.example" },
         addEventListener: (type, fn) => { if (type === "message") listeners.push(fn); },
-        setTimeout, Promise,
+        setTimeout, clearTimeout, Promise,
     };
     const deliver = (data, source, origin) => setImmediate(() => {
         for (const fn of listeners.slice())
@@ -115,6 +115,50 @@ test("an error of the extension reaches the callback and rejects the Promise; th
     assert.deepStrictEqual({ code: error.code, message: error.message }, { code: "host", message: "gone" });
     await assert.rejects(win.Tavrine.UpLoadInit(), (e) => e.code === "host");
     assert.strictEqual(await win.Tavrine.DownLoadInit(), true);
+});
+
+test("a call whose answer never comes fails \"timeout\" and the next goes out; an open dialog stops the time",
+     { timeout: 10000 }, async () => {
+    const sent = [];
+    let lateReply = null;
+    const win = makeWindow({
+        extension: (msg, reply) => {
+            sent.push(msg.op);
+            if (msg.op === "CheckInstall")
+                lateReply = () => reply({ type: "result", id: msg.id, value: "late" });
+            else if (msg.op === "ShowUpFileDlg") {
+                // The picker stays open five times as long as the bound, twice over.
+                reply({ type: "dialog", id: msg.id, name: "picker", state: "open" });
+                setTimeout(() => reply({ type: "dialog", id: msg.id, name: "picker", state: "closed" }), 250);
+                setTimeout(() => reply({ type: "dialog", id: msg.id, name: "install", state: "open" }), 270);
+                setTimeout(() => reply({ type: "dialog", id: msg.id, name: "install", state: "closed" }), 520);
+                setTimeout(() => reply({ type: "result", id: msg.id, value: true }), 540);
+            } else
+                reply({ type: "result", id: msg.id, value: msg.op === "UpLoadEnd" ? false : true });
+        },
+    });
+    win.Tavrine.timeout = 50;
+    const order = [];
+    const stuck = new Promise((resolve) => win.Tavrine.CheckInstall((e, v) => { order.push("CheckInstall"); resolve([e, v]); }));
+    const picked = win.Tavrine.ShowUpFileDlg();
+    const ended = win.Tavrine.UpLoadEnd("u", "p");
+    const [error, value] = await stuck;
+    assert.strictEqual(error && error.code, "timeout");
+    assert.strictEqual(value, undefined);
+    lateReply();   // the stuck call's answer, long after: taken by no other call
+    assert.strictEqual(await picked, true, "the picker's call outlived the bound while its dialogs were open");
+    assert.strictEqual(await ended, false);
+    assert.deepStrictEqual(sent, ["CheckInstall", "ShowUpFileDlg", "UpLoadEnd"]);
+    assert.deepStrictEqual(order, ["CheckInstall"]);
+    // A call without a dialog that takes longer than the bound after its dialog closed fails too.
+    const win2 = makeWindow({
+        extension: (msg, reply) => {
+            reply({ type: "dialog", id: msg.id, name: "install", state: "open" });
+            setTimeout(() => reply({ type: "dialog", id: msg.id, name: "install", state: "closed" }), 10);
+        },
+    });
+    win2.Tavrine.timeout = 50;
+    await assert.rejects(win2.Tavrine.UpLoadInit(), (e) => e.code === "timeout");
 });
 
 test("the ActiveX object: synchronous calls, arguments as strings, the control's answer as it is", () => {
