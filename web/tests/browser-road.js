@@ -23,7 +23,8 @@ const crypto = require("crypto");
 const { execFileSync } = require("child_process");
 
 const mode = process.argv[2];
-if (mode !== "check" && mode !== "demo") {
+// Required as a module (web/tests/managed-install.js), it only lends its helpers.
+if (require.main === module && mode !== "check" && mode !== "demo") {
     console.error("usage: node browser-road.js check|demo");
     process.exit(2);
 }
@@ -34,7 +35,14 @@ const hostScript = process.env.TAVRINE_HOST_SCRIPT;
 const chromiumPath = process.env.CHROMIUM || "/usr/lib/chromium/chromium";
 const { chromium } = require(path.join(source, "web", "node_modules", "playwright-core"));
 
-const EXTENSION_ID = "obmdnoebbgjmgcflgkimndgfemiokbbc";
+// The build's extension ID, as Chrome derives it from the manifest's key: the first 16
+// bytes of the key's SHA-256, each half-byte a letter a-p.
+function extensionId(dir) {
+    const key = JSON.parse(fs.readFileSync(path.join(dir, "manifest.json"), "utf8")).key;
+    const hex = crypto.createHash("sha256").update(Buffer.from(key, "base64")).digest("hex").slice(0, 32);
+    return [...hex].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
+}
+const EXTENSION_ID = extension ? extensionId(extension) : null;
 const SITE = "www.tavrine.example";
 const FOREIGN = "other.example";
 
@@ -50,8 +58,8 @@ function check(condition, what) {
 
 // A certificate for this run only (the key never leaves the run's folder); Chromium
 // trusts it by the hash of its public key, not by a changed trust store.
-function makeCertificate() {
-    const key = path.join(dir, "tls-key.pem"), cert = path.join(dir, "tls-cert.pem");
+function makeCertificate(folder = dir) {
+    const key = path.join(folder, "tls-key.pem"), cert = path.join(folder, "tls-cert.pem");
     execFileSync("openssl", ["req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                              "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=" + SITE,
                              "-addext", "subjectAltName=DNS:" + SITE + ",DNS:" + FOREIGN], { stdio: "ignore" });
@@ -332,7 +340,10 @@ async function main() {
     process.exitCode = rc;
 }
 
-main().catch((e) => {
-    console.log("browser-road: " + (e && e.stack || e));
-    process.exitCode = 1;
-});
+if (require.main === module) {
+    main().catch((e) => {
+        console.log("browser-road: " + (e && e.stack || e));
+        process.exitCode = 1;
+    });
+}
+module.exports = { makeCertificate, serve, extensionId, recordMessages, SITE, FOREIGN };
