@@ -297,6 +297,9 @@ def release(args):
     print("release-bridge: Chrome/Edge extension ID %s; ExtensionInstallForcelist value: %s;%s/updates.xml"
           % (ext_id, ext_id, serve))
     print("release-bridge: Firefox add-on ID %s; submit %s to addons.mozilla.org for signing" % (gecko_id, xpi_name))
+    if gecko_id == "bridge@tavrine.example":
+        print("release-bridge: WARNING: the Firefox add-on ID is the development one; "
+              "configure the release with -DTAVRINE_FIREFOX_EXTENSION_ID=<the service's own>")
     if locks.get("sites") and locks.get("publisher"):
         print("release-bridge: the host is locked to sites %s; setup publisher %s" % (locks["sites"], locks["publisher"]))
     else:
