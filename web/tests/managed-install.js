@@ -176,6 +176,15 @@ async function round(r, ctx) {
                   `${r.name}: refused with "${r.refusal}": ${JSON.stringify(answer)}`);
             check(started.length === 0, `${r.name}: no host started: ${JSON.stringify(started)}`);
         }
+        if (r.installs) {
+            // The CRX's permissions came with the policy install: the page's own pop-ups.
+            const allowed = await page.evaluate(() => new Promise((resolve) =>
+                Tavrine.AllowPopUp(location.hostname, (e, v) => resolve(e ? e.code : v))));
+            const setting = await worker.evaluate((u) => new Promise((resolve) =>
+                chrome.contentSettings.popups.get({ primaryUrl: u }, (d) => resolve(d.setting))), `https://${road.SITE}/`);
+            check(allowed === true && setting === "allow",
+                  `${r.name}: AllowPopUp for the page's own site: ${allowed}, setting ${setting}`);
+        }
         console.log(`${r.name}: extension ready ${installed} ms after start, call ${callMs} ms ` +
                     `(${answer.code ? "refused" : "answered"}), round ${Date.now() - t0} ms`);
     } finally {
