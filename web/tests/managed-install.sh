@@ -26,8 +26,9 @@ if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX" ]; then
   exit 1
 fi
 if [ "$(id -u)" != 0 ]; then
-  echo "managed-install: needs root for the private mount namespace (unshare -m)" >&2
-  exit 1
+  # ctest reports this code as skipped (SKIP_RETURN_CODE), not as passed.
+  echo "managed-install: skipped: the private mount namespace (unshare -m) needs root" >&2
+  exit 77
 fi
 
 rm -rf "$dir"
