@@ -328,7 +328,8 @@ IMPORT_MINIMUM = {
         v6_0="GetTickCount64 InitializeCriticalSectionEx CreateSymbolicLinkA GetFinalPathNameByHandleA"),
     "msvcrt.dll": _table(
         v5_0="__mb_cur_max _amsg_exit _close _errno _initterm _iob _lock _mbscmp _onexit _read _snprintf _unlock "
-             "__set_app_type __setusermatherr __wgetmainargs __winitenv _cexit _commode _fmode _wcmdln exit fprintf "
+             "__p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _cexit "
+             "_commode _fmode _wcmdln exit fprintf "
              "islower isupper "
              "__dllonexit abort atoi calloc fputc fputs free fwrite isspace localeconv malloc memchr memcmp "
              "memcpy memmove memset realloc setlocale signal strchr strcmp strerror strlen strncmp strtoul toupper "
