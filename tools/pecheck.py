@@ -401,6 +401,13 @@ def check_hardening(pe):
     return problems
 
 
+def check_imports_and_hardening(pe, minimum):
+    """What the DLL and the host share: system DLLs only, the minimum Windows, hardening."""
+    problems = ["imports %s (not a system DLL)" % name for name in pe.imports()
+                if name.lower() not in ALLOWED_IMPORTS]
+    return problems + check_minimum_windows(pe, minimum) + check_hardening(pe)
+
+
 def version_string(ms, ls):
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
@@ -422,11 +429,7 @@ def check_control(path, machine, version, minimum):
     elif getattr(pe, "export_function_count", 0) != 4:
         problems.append("%d exported functions, expected 4" % pe.export_function_count)
 
-    for name in pe.imports():
-        if name.lower() not in ALLOWED_IMPORTS:
-            problems.append("imports %s (not a system DLL)" % name)
-    problems += check_minimum_windows(pe, minimum)
-    problems += check_hardening(pe)
+    problems += check_imports_and_hardening(pe, minimum)
 
     present = set(pe.resources())
     for rtype, rname in (("REGISTRY", 101), ("REGISTRY", 103), ("TYPELIB", 1), (RT_VERSION, 1)):
@@ -545,11 +548,7 @@ def check_host(path, machine, version, minimum):
         problems.append("machine is %s, expected %s" % (pe.machine, machine))
     if pe.characteristics & 0x2000 or not pe.characteristics & 0x0002:
         problems.append("not flagged as an executable program (characteristics %#06x)" % pe.characteristics)
-    for name in pe.imports():
-        if name.lower() not in ALLOWED_IMPORTS:
-            problems.append("imports %s (not a system DLL)" % name)
-    problems += check_minimum_windows(pe, minimum)
-    problems += check_hardening(pe)
+    problems += check_imports_and_hardening(pe, minimum)
 
     manifests = [key for key in pe.resources() if key[0] == RT_MANIFEST]
     if [key[1] for key in manifests] != [1]:

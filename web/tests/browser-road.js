@@ -346,4 +346,4 @@ if (require.main === module) {
         process.exitCode = 1;
     });
 }
-module.exports = { makeCertificate, serve, extensionId, recordMessages, SITE, FOREIGN };
+module.exports = { check, results: () => ({ checks, failures }), makeCertificate, serve, extensionId, SITE };

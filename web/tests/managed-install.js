@@ -34,15 +34,7 @@ const HOST_NAME = "com.tavrine.bridge";
 const POLICY_DIR = "/etc/chromium/policies/managed";
 const SYSTEM_HOSTS = "/etc/chromium/native-messaging-hosts";
 
-let checks = 0, failures = 0;
-function check(condition, what) {
-    checks++;
-    if (!condition) {
-        failures++;
-        console.log("FAIL: " + what);
-    }
-    return condition;
-}
+const check = road.check;
 
 // The local update server: the release folder over plain http on 127.0.0.1, and a log of
 // what Chromium asked for.
@@ -226,6 +218,7 @@ async function main() {
         updateServer.close();
     }
     console.log(`managed install: ${((Date.now() - t0) / 1000).toFixed(1)} s in all`);
+    const { checks, failures } = road.results();
     console.log(failures ? `FAILED ${failures} of ${checks} checks` : `PASS ${checks} checks`);
     process.exitCode = failures ? 1 : 0;
 }
