@@ -11,7 +11,9 @@
 #     EXTRA_IDS   further IDs the host serves (store items), comma-separated
 #   sets in the caller's scope: TAVRINE_CHROME_PUBLIC_KEY, TAVRINE_CHROME_EXTENSION_ID,
 #   TAVRINE_FIREFOX_ADDON_ID, TAVRINE_SERVED_EXTENSION_IDS, TAVRINE_EXTENSION_DEVELOPMENT
-#   (true when the development key or ID is in use) and TAVRINE_EXTENSION_SUMMARY (a line).
+#   (true when the development key or ID is in use), TAVRINE_CHROME_PRIVATE_KEY_FILE (KEY when
+#   it names a private key's file, with which a release can be signed) and
+#   TAVRINE_EXTENSION_SUMMARY (a line).
 
 # For development only: nobody holds this key's private half, so no CRX signed with it can
 # be made; an unpacked build that carries it gets the ID below, and so can anybody's.
@@ -44,6 +46,7 @@ function(_tavrine_public_key_of_pem file out)
             OUTPUT_VARIABLE b64 ERROR_VARIABLE err RESULTS_VARIABLE rcs)
         if(rcs STREQUAL "0;0" AND b64)
             set(${out} "${b64}" PARENT_SCOPE)
+            set(${out}_kind ${kind} PARENT_SCOPE)
             return()
         endif()
     endforeach()
@@ -92,6 +95,7 @@ function(tavrine_extension_identity)
     cmake_parse_arguments(X "" "KEY;FIREFOX_ID;EXTRA_IDS;SOURCE_DIR;BINARY_DIR" "" ${ARGN})
     string(STRIP "${X_KEY}" key)
     set(development FALSE)
+    set(private_file "")
     if(key STREQUAL "")
         set(b64 "${TAVRINE_DEV_CHROME_KEY}")
         set(development TRUE)
@@ -116,7 +120,10 @@ function(tavrine_extension_identity)
             message(FATAL_ERROR "TAVRINE_CHROME_EXTENSION_KEY: ${key} lies in the source tree; keep the key outside it")
         endif()
         _tavrine_public_key_of_pem("${key}" b64)
-        set(chrome_kind "key of ${key}")
+        set(chrome_kind "${b64_kind} key of ${key}")
+        if(b64_kind STREQUAL "private")
+            set(private_file "${key}")
+        endif()
     endif()
     _tavrine_chrome_id("${b64}" chrome_id canonical)
 
@@ -168,6 +175,7 @@ function(tavrine_extension_identity)
     set(TAVRINE_FIREFOX_ADDON_ID "${firefox_id}" PARENT_SCOPE)
     set(TAVRINE_SERVED_EXTENSION_IDS "${served_text}" PARENT_SCOPE)
     set(TAVRINE_EXTENSION_DEVELOPMENT ${development} PARENT_SCOPE)
+    set(TAVRINE_CHROME_PRIVATE_KEY_FILE "${private_file}" PARENT_SCOPE)
     set(TAVRINE_EXTENSION_SUMMARY "Chrome/Edge ID ${chrome_id} (${chrome_kind}), Firefox ID ${firefox_id} (${firefox_kind})"
         PARENT_SCOPE)
 endfunction()
