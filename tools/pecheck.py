@@ -17,16 +17,21 @@ As a program, checks the control DLL: machine, the four exports and their ordina
 export name, imports limited to system DLLs (the C++ runtime must be linked in) and to
 functions present on the oldest Windows the build supports, the header's OS and subsystem
 versions, ASLR and DEP flags with relocations kept and no writable code, and the registry,
-type library and version resources.
+type library and version resources. With --host, checks the browser bridge
+TavrineBridge.exe the same way (a program, no exports), with its application manifest
+(asInvoker, Common Controls 6, DPI awareness, the supported Windows versions), its version
+resource and its lock marker instead of the control's resources.
 """
 
 import argparse
 import struct
 import sys
+import xml.etree.ElementTree as ET
 
 RT_BITMAP = 2
 RT_DIALOG = 5
 RT_VERSION = 16
+RT_MANIFEST = 24
 
 MACHINES = {0x14C: "i386", 0x8664: "amd64"}
 
@@ -295,14 +300,14 @@ IMPORT_MINIMUM = {
     "advapi32.dll": _table(
         v5_0="ConvertSidToStringSidA ConvertStringSecurityDescriptorToSecurityDescriptorA CryptAcquireContextA "
              "CryptReleaseContext GetTokenInformation OpenProcessToken SetKernelObjectSecurity RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegOpenKeyExA "
-             "RegQueryInfoKeyA RegQueryValueExA RegSetValueExA",
+             "RegQueryInfoKeyA RegQueryValueExA RegSetValueExA RegCreateKeyExW RegDeleteKeyW RegSetValueExW",
         v6_0="RegDeleteTreeA RegDeleteTreeW RegGetValueA"),
     "comctl32.dll": _table(
         v5_0="ImageList_AddMasked ImageList_Create ImageList_Destroy ImageList_GetIcon ImageList_GetIconSize "
              "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
     "gdi32.dll": _table(v5_0="DeleteObject"),
     "kernel32.dll": _table(
-        v5_0="AreFileApisANSI CloseHandle CompareFileTime CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
+        v5_0="AreFileApisANSI CloseHandle CompareFileTime DuplicateHandle GetCurrentThread GetModuleFileNameW GetStartupInfoW GetStdHandle SetStdHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
              "DeleteCriticalSection DeleteFileA DeleteFileW DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
              "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
@@ -319,10 +324,13 @@ IMPORT_MINIMUM = {
              "WideCharToMultiByte WriteFile",
         v5_1="GetModuleHandleExA GetModuleHandleExW",
         # Exported by the 64-bit kernel32 from its first release (XP x64 / Server 2003).
-        v5_2="RtlAddFunctionTable RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind",
+        v5_2="RtlAddFunctionTable RtlCaptureContext __C_specific_handler RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind",
         v6_0="GetTickCount64 InitializeCriticalSectionEx CreateSymbolicLinkA GetFinalPathNameByHandleA"),
     "msvcrt.dll": _table(
         v5_0="__mb_cur_max _amsg_exit _close _errno _initterm _iob _lock _mbscmp _onexit _read _snprintf _unlock "
+             "__p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _cexit "
+             "_commode _fmode _wcmdln exit fprintf "
+             "islower isupper "
              "__dllonexit abort atoi calloc fputc fputs free fwrite isspace localeconv malloc memchr memcmp "
              "memcpy memmove memset realloc setlocale signal strchr strcmp strerror strlen strncmp strtoul toupper "
              "vfprintf wcslen",
@@ -339,6 +347,7 @@ IMPORT_MINIMUM = {
     "urlmon.dll": _table(v5_0="URLDownloadToFileA"),
     "user32.dll": _table(
         v5_0="DefWindowProcA DestroyIcon DialogBoxIndirectParamA EnableWindow EndDialog FindWindowA "
+             "CreateWindowExA DestroyWindow DispatchMessageA GetMessageA PostQuitMessage RegisterClassA TranslateMessage "
              "GetActiveWindow GetDlgItem GetWindow GetWindowLongA GetWindowLongPtrA InvalidateRect KillTimer "
              "LoadImageA MessageBoxA MsgWaitForMultipleObjects PeekMessageA PostMessageA RedrawWindow "
              "SendMessageA SendMessageTimeoutA SendMessageW SetForegroundWindow SetTimer SetWindowLongA "
@@ -392,6 +401,13 @@ def check_hardening(pe):
     return problems
 
 
+def check_imports_and_hardening(pe, minimum):
+    """What the DLL and the host share: system DLLs only, the minimum Windows, hardening."""
+    problems = ["imports %s (not a system DLL)" % name for name in pe.imports()
+                if name.lower() not in ALLOWED_IMPORTS]
+    return problems + check_minimum_windows(pe, minimum) + check_hardening(pe)
+
+
 def version_string(ms, ls):
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
@@ -413,11 +429,7 @@ def check_control(path, machine, version, minimum):
     elif getattr(pe, "export_function_count", 0) != 4:
         problems.append("%d exported functions, expected 4" % pe.export_function_count)
 
-    for name in pe.imports():
-        if name.lower() not in ALLOWED_IMPORTS:
-            problems.append("imports %s (not a system DLL)" % name)
-    problems += check_minimum_windows(pe, minimum)
-    problems += check_hardening(pe)
+    problems += check_imports_and_hardening(pe, minimum)
 
     present = set(pe.resources())
     for rtype, rname in (("REGISTRY", 101), ("REGISTRY", 103), ("TYPELIB", 1), (RT_VERSION, 1)):
@@ -439,7 +451,8 @@ def check_control(path, machine, version, minimum):
     return problems
 
 
-def check_version(info, version):
+def check_version(info, version, file_type=2, file_name="TavrineControl.dll"):
+    """The fixed and string fields of a version resource; file type 2 is a DLL, 1 a program."""
     problems = []
     f = info.fixed
     if f.get("signature") != 0xFEEF04BD:
@@ -450,7 +463,7 @@ def check_version(info, version):
         "flags mask": (f["flags_mask"], 0x3F),
         "flags": (f["flags"], 0),
         "file OS": (f["os"], 4),
-        "file type": (f["type"], 2),
+        "file type": (f["type"], file_type),
         "file subtype": (f["subtype"], 0),
     }
     for what, (got, want) in expect.items():
@@ -461,7 +474,7 @@ def check_version(info, version):
         problems.append("no string block 041203b5 (blocks: %s)" % sorted(info.strings))
     else:
         wanted = {"FileVersion": version, "ProductVersion": version,
-                  "InternalName": "TavrineControl.dll", "OriginalFilename": "TavrineControl.dll"}
+                  "InternalName": file_name, "OriginalFilename": file_name}
         for key, want in wanted.items():
             if block.get(key) != want:
                 problems.append("string %s is %r, expected %r" % (key, block.get(key), want))
@@ -470,19 +483,103 @@ def check_version(info, version):
     return problems
 
 
+# --- the browser bridge -------------------------------------------------------------
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
+WS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+# supportedOS IDs: without one, Windows runs the program in the compatibility mode of an
+# older Windows (and GetVersionEx lies to it).
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Vista",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10 and 11",
+}
+COMMON_CONTROLS = ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df")
+
+
+def check_manifest(raw, version, machine):
+    """The host's application manifest: what Windows must read in it."""
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError as e:
+        return ["the manifest is not well-formed XML: %s" % e]
+    problems = []
+    if root.tag != ASM_V1 + "assembly" or root.get("manifestVersion") != "1.0":
+        return ["the manifest's root is %s, expected an asm.v1 assembly of manifestVersion 1.0" % root.tag]
+    ident = root.find(ASM_V1 + "assemblyIdentity")
+    arch = {"i386": "x86", "amd64": "amd64"}.get(machine)
+    if ident is None or ident.get("version") != version or ident.get("processorArchitecture") != arch:
+        problems.append("the manifest's assemblyIdentity is %r, expected version %s for %s"
+                        % (None if ident is None else ident.attrib, version, arch))
+    levels = root.findall(".//%ssecurity/%srequestedPrivileges/%srequestedExecutionLevel" % ((ASM_V3,) * 3))
+    if [(e.get("level"), e.get("uiAccess")) for e in levels] != [("asInvoker", "false")]:
+        problems.append("the manifest's execution level is %r, expected asInvoker without uiAccess"
+                        % [e.attrib for e in levels])
+    deps = [(d.get("name"), d.get("version"), d.get("publicKeyToken"))
+            for d in root.findall(".//%sdependentAssembly/%sassemblyIdentity" % (ASM_V1, ASM_V1))]
+    if COMMON_CONTROLS not in deps:
+        problems.append("the manifest does not ask for Common Controls 6 (dependencies: %r)" % deps)
+    ids = {e.get("Id", "").lower() for e in root.findall(".//%sapplication/%ssupportedOS" % (COMPAT, COMPAT))}
+    for guid, name in SUPPORTED_OS.items():
+        if guid not in ids:
+            problems.append("the manifest does not declare Windows %s (supportedOS %s)" % (name, guid))
+    settings = root.find(".//%sapplication/%swindowsSettings" % (ASM_V3, ASM_V3))
+    aware = settings.find(WS_2005 + "dpiAware") if settings is not None else None
+    awareness = settings.find(WS_2016 + "dpiAwareness") if settings is not None else None
+    if aware is None or (aware.text or "").strip().lower() not in ("true/pm", "per monitor"):
+        problems.append("the manifest's dpiAware is %r, expected true/pm"
+                        % (None if aware is None else aware.text))
+    modes = [m.strip().lower() for m in (awareness.text or "").split(",")] if awareness is not None else []
+    if not modes or modes[0] != "permonitorv2":
+        problems.append("the manifest's dpiAwareness is %r, expected PerMonitorV2 first (dialogs scaled "
+                        "per monitor on Windows 10 and 11)" % (None if awareness is None else awareness.text))
+    return problems
+
+
+def check_host(path, machine, version, minimum):
+    """Returns a list of problems; empty when TavrineBridge.exe is as it must ship."""
+    problems = []
+    pe = PEFile(path)
+    if pe.machine != machine:
+        problems.append("machine is %s, expected %s" % (pe.machine, machine))
+    if pe.characteristics & 0x2000 or not pe.characteristics & 0x0002:
+        problems.append("not flagged as an executable program (characteristics %#06x)" % pe.characteristics)
+    problems += check_imports_and_hardening(pe, minimum)
+
+    manifests = [key for key in pe.resources() if key[0] == RT_MANIFEST]
+    if [key[1] for key in manifests] != [1]:
+        problems.append("manifest resources %r, expected one of ID 1" % manifests)
+    else:
+        problems += check_manifest(pe.resource_bytes(RT_MANIFEST, 1, manifests[0][2]), version, pe.machine)
+    if pe.resource_bytes("BUILDLOCKS", 1) is None:
+        problems.append("resource BUILDLOCKS 1 in language 0x0412 is missing")
+    info = pe.version_info()
+    if info is None:
+        problems.append("resource VERSION 1 in language 0x0412 is missing")
+    else:
+        problems += check_version(info, version, 1, "TavrineBridge.exe")
+    return problems
+
+
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Checks the shipped control DLL.")
+    parser = argparse.ArgumentParser(description="Checks the shipped control DLL or browser bridge.")
     parser.add_argument("--machine", required=True, choices=sorted(MACHINES.values()))
     parser.add_argument("--version", required=True, help="expected version, a.b.c.d")
     parser.add_argument("--min-windows", required=True, metavar="MAJOR.MINOR",
                         help="oldest Windows the build supports, e.g. 5.1")
+    parser.add_argument("--host", action="store_true", help="the file is the browser bridge TavrineBridge.exe")
     parser.add_argument("dll")
     args = parser.parse_args(argv)
     try:
         minimum = tuple(int(p) for p in args.min_windows.split("."))
         if len(minimum) != 2:
             raise ValueError("--min-windows takes MAJOR.MINOR")
-        problems = check_control(args.dll, args.machine, args.version, minimum)
+        check = check_host if args.host else check_control
+        problems = check(args.dll, args.machine, args.version, minimum)
     except (OSError, PEError, struct.error, ValueError) as e:
         problems = ["cannot read %s: %s" % (args.dll, e)]
     for p in problems:
@@ -490,8 +587,8 @@ def main(argv=None):
     if problems:
         print("pecheck: %s: %d problem(s)" % (args.dll, len(problems)))
         return 1
-    print("pecheck: %s: machine, exports, imports, minimum Windows, hardening and resources as shipped"
-          % args.dll)
+    print("pecheck: %s: machine, %simports, minimum Windows, hardening and resources as shipped"
+          % (args.dll, "" if args.host else "exports, "))
     return 0
 
 

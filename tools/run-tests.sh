@@ -73,8 +73,18 @@ build_preset() {
   local preset=$1 build="$ROOT/build/$1" port
   port=$(tavrine_test_port "$build")
   mkdir -p "$build"
+  # The extension key of the test builds: made once per build tree (never in the sources),
+  # so that the release of the bridge can be signed and installed as a deployer's would be.
+  local extkey="$build/test-extension-key.pem"
+  if [ ! -s "$extkey" ] &&
+     ! openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$extkey" 2>"$build/configure.log"; then
+    cat "$build/configure.log"
+    tavrine_log "$preset: making the test extension key FAILED"
+    return 1
+  fi
   tavrine_log "$preset: configuring (test update server http://127.0.0.1:$port)"
-  if ! (cd "$ROOT" && cmake --preset "$preset" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port") \
+  if ! (cd "$ROOT" && cmake --preset "$preset" -DTAVRINE_UPDATE_URL="http://127.0.0.1:$port" \
+          -DTAVRINE_CHROME_EXTENSION_KEY="$extkey") \
        >"$build/configure.log" 2>&1; then
     cat "$build/configure.log"
     tavrine_log "$preset: configure FAILED"

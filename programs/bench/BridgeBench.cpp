@@ -19,7 +19,7 @@ using nlohmann::json;
 
 namespace
 {
-const char kChromeCaller[] = "chrome-extension://obmdnoebbgjmgcflgkimndgfemiokbbc/ --parent-window=0";
+const char kChromeCaller[] = "chrome-extension://" TAVRINE_TEST_CHROME_ID "/ --parent-window=0";
 const size_t kItems = 10001;   // the folder and its 10,000 files
 
 double Now()

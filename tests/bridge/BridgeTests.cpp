@@ -20,8 +20,9 @@ using nlohmann::json;
 
 namespace
 {
-const char kChromeCaller[] = "chrome-extension://obmdnoebbgjmgcflgkimndgfemiokbbc/ --parent-window=0";
-const char kFirefoxCaller[] = "C:\\manifests\\com.tavrine.bridge.firefox.json bridge@tavrine.example";
+// The build's own extension (cmake/ExtensionIdentity.cmake), as the browsers name it.
+const char kChromeCaller[] = "chrome-extension://" TAVRINE_TEST_CHROME_ID "/ --parent-window=0";
+const char kFirefoxCaller[] = "C:\\manifests\\com.tavrine.bridge.firefox.json " TAVRINE_TEST_FIREFOX_ID;
 const DWORD kStartMs = 60000;   // a cold Wine start under qemu is slow
 const char kKorean[] = "\xED\x95\x9C\xEA\xB8\x80";      // 한글 in UTF-8
 const char kKoreanAcp[] = "\xC7\xD1\xB1\xDB";          // 한글 in code page 949
@@ -814,7 +815,7 @@ void test_registration_round_trip()
         json expected = {{"name", "com.tavrine.bridge"},
                          {"path", program},
                          {"type", "stdio"},
-                         {"allowed_origins", {"chrome-extension://obmdnoebbgjmgcflgkimndgfemiokbbc/"}}};
+                         {"allowed_origins", {"chrome-extension://" TAVRINE_TEST_CHROME_ID "/"}}};
         ok(exists && !chrome.empty() && chrome[0] == '{' && manifest.is_object(), "Chrome manifest, no BOM: %s",
            chrome.c_str());
         if (manifest.is_object())
@@ -825,7 +826,7 @@ void test_registration_round_trip()
         if (manifest.is_object())
             manifest.erase("description");
         expected.erase("allowed_origins");
-        expected["allowed_extensions"] = {"bridge@tavrine.example"};
+        expected["allowed_extensions"] = {TAVRINE_TEST_FIREFOX_ID};
         ok(exists && firefox[0] == '{' && manifest == expected, "Firefox manifest %s", firefox.c_str());
 
         ok(RunHost(machine ? "--unregister --machine" : "--unregister") == 0, "%s: --unregister succeeded", where);

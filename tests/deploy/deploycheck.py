@@ -9,14 +9,21 @@ that every place stating the control's version agrees with the project version.
                                                        refusals of unlocked builds, with stand-in
                                                        DLLs built by CC and RC
     deploycheck.py page --source S --dll D             the sample page against page.js and the control
-    deploycheck.py version --source S --dll D [--inf I]
-                                                       CMake, version resource, .inf, README, page
+    deploycheck.py version --source S --dll D [--inf I] [--bridge B --extension E]
+                                                       CMake, version resource, .inf, README, page,
+                                                       the host's version resource, the extensions
+    deploycheck.py release --build B --source S --extension-key K
+                                                       releases the bridge with throw-away
+                                                       certificates and checks every artefact;
+                                                       the release script's refusals
 
 Each prints one line per problem and exits 1 when there was any.
 """
 
 import argparse
+import hashlib
 import html.parser
+import json
 import os
 import re
 import shutil
@@ -25,6 +32,8 @@ import subprocess
 import sys
 import tempfile
 import uuid
+import xml.etree.ElementTree as ET
+import zipfile
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
@@ -411,6 +420,149 @@ def check_no_key_material(source):
             fail("the repository holds key material in %s" % name)
 
 
+# --- the bridge's release -----------------------------------------------------------
+def chrome_id(der):
+    return "".join(chr(ord("a") + int(c, 16)) for c in hashlib.sha256(der).hexdigest()[:32])
+
+
+def public_der(key):
+    p = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], capture_output=True,
+                       timeout=TIMEOUT)
+    return p.stdout if p.returncode == 0 else b""
+
+
+def zip_manifest(path):
+    """The manifest.json at the root of a zip (or of a CRX's archive, given as bytes), and the names."""
+    import io
+    source = io.BytesIO(path) if isinstance(path, bytes) else path
+    with zipfile.ZipFile(source) as z:
+        names = sorted(z.namelist())
+        return json.loads(z.read("manifest.json").decode("utf-8")), names
+
+
+def check_release(out, build, version, ext_key, cert, other):
+    """Every artefact of a release against the build it came from."""
+    sys.path.insert(0, os.path.join(SOURCE, "deploy"))
+    import importlib
+    release = importlib.import_module("release-bridge")
+    dotted = "%d.%d.%d.%d" % version
+    built = os.path.join(build, "extension")
+    with open(os.path.join(built, "chrome", "manifest.json"), encoding="utf-8") as f:
+        chrome = json.load(f)
+    with open(os.path.join(built, "firefox", "manifest.json"), encoding="utf-8") as f:
+        firefox = json.load(f)
+    ext_id = chrome_id(public_der(ext_key))
+    check(ext_id == chrome_id(base64_decode(chrome.get("key", ""))),
+          "the build's manifest key does not give the ID of the build's extension key %s" % ext_id)
+    crx_name, store_name, xpi_name = ("tavrine-%s%s" % (dotted, s) for s in (".crx", "-store.zip", ".xpi"))
+    expected = sorted(["TavrineBridge.exe", crx_name, "updates.xml", store_name, xpi_name, "listing.txt"])
+    check(sorted(os.listdir(out)) == expected, "the release holds %r, expected %r" % (sorted(os.listdir(out)), expected))
+
+    host = os.path.join(out, "TavrineBridge.exe")
+    if os.path.exists(host):
+        good, text = verifies(host, cert)
+        check(good, "osslsigncode verify rejects the released host:\n%s" % text)
+        check(not verifies(host, other)[0], "the released host verifies against a certificate that did not sign it")
+        info = PEFile(host).version_info()
+        f = info.fixed if info else {}
+        check(info is not None and (f["file_ms"] >> 16, f["file_ms"] & 0xFFFF, f["file_ls"] >> 16,
+                                    f["file_ls"] & 0xFFFF) == version,
+              "the released host's version is not %s" % dotted)
+
+    crx = os.path.join(out, crx_name)
+    if os.path.exists(crx):
+        packed_id, archive = release.crx_identity(crx)
+        check(packed_id == ext_id, "the CRX says it is %s, the extension key gives %s" % (packed_id, ext_id))
+        manifest, names = zip_manifest(archive)
+        check(manifest.get("version") == dotted and manifest.get("key") == chrome.get("key"),
+              "the CRX's manifest: version %r, key %s" % (manifest.get("version"),
+                                                          "the build's" if manifest.get("key") == chrome.get("key") else "another"))
+    updates = os.path.join(out, "updates.xml")
+    if os.path.exists(updates):
+        ns = "{http://www.google.com/update2/response}"
+        apps = ET.parse(updates).getroot().findall(ns + "app")
+        checks = [(a.get("appid"), u.get("version"), u.get("codebase")) for a in apps for u in a.findall(ns + "updatecheck")]
+        check(len(checks) == 1 and checks[0][:2] == (ext_id, dotted) and checks[0][2].endswith("/" + crx_name),
+              "updates.xml states %r, expected %s %s .../%s" % (checks, ext_id, dotted, crx_name))
+    store = os.path.join(out, store_name)
+    if os.path.exists(store):
+        manifest, names = zip_manifest(store)
+        check("key" not in manifest and manifest.get("version") == dotted,
+              "the store upload's manifest: version %r, key %s" % (manifest.get("version"), "key" in manifest))
+        check(names == sorted(os.listdir(os.path.join(built, "chrome"))),
+              "the store upload holds %r, the chrome build %r" % (names, sorted(os.listdir(os.path.join(built, "chrome")))))
+    xpi = os.path.join(out, xpi_name)
+    if os.path.exists(xpi):
+        manifest, names = zip_manifest(xpi)
+        gecko = manifest.get("browser_specific_settings", {}).get("gecko", {}).get("id")
+        check(manifest.get("version") == dotted and gecko and gecko == firefox["browser_specific_settings"]["gecko"]["id"],
+              "the .xpi's manifest: version %r, add-on ID %r" % (manifest.get("version"), gecko))
+
+    # The listing names each file once, with its size and digest.
+    listed = {}
+    with open(os.path.join(out, "listing.txt"), encoding="utf-8") as f:
+        for line in f:
+            name, size, digest = line.split()
+            listed[name] = (int(size), digest)
+    for name in expected:
+        if name == "listing.txt" or not os.path.exists(os.path.join(out, name)):
+            continue
+        with open(os.path.join(out, name), "rb") as f:
+            body = f.read()
+        check(listed.get(name) == (len(body), hashlib.sha256(body).hexdigest()),
+              "listing.txt gives %s as %r, it is %d bytes, %s" % (name, listed.get(name), len(body),
+                                                                   hashlib.sha256(body).hexdigest()))
+        check(PEM_MARKERS[0] not in body, "%s holds a private key" % name)
+    return ext_id
+
+
+def base64_decode(text):
+    import base64
+    try:
+        return base64.b64decode(text)
+    except ValueError:
+        return b""
+
+
+def cmd_release(args):
+    script = os.path.join(args.source, "deploy", "release-bridge.py")
+    build = os.path.abspath(args.build)
+    version = project_version(os.path.join(args.source, "CMakeLists.txt"))
+    os.makedirs(os.path.join(build, "Testing"), exist_ok=True)
+    with tempfile.TemporaryDirectory(prefix="deploy-release.", dir=os.path.join(build, "Testing")) as tmp:
+        cert, key = make_certificate(tmp, "signer")
+        other, other_key = make_certificate(tmp, "stranger")
+        if not cert or not other:
+            return
+        stranger_ext = os.path.join(tmp, "stranger-extension.pem")
+        run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", stranger_ext])
+
+        def release(out, *extra, ext_key=args.extension_key):
+            return run([sys.executable, script, "--build", build, "--out", out, "--certs", cert, "--key", key,
+                        "--extension-key", ext_key, "--serve-url", "http://127.0.0.1:9/tavrine"] + list(extra))
+
+        out = os.path.join(tmp, "release")
+        rc, text = release(out, "--allow-http", "--unlocked", "--cafile", cert)
+        print(text.strip())
+        if check(rc == 0, "release-bridge.py failed (exit %d): %s" % (rc, text.strip())):
+            ext_id = check_release(out, build, version, args.extension_key, cert, other)
+            check("%s;http://127.0.0.1:9/tavrine/updates.xml" % ext_id in text,
+                  "the release does not print the ExtensionInstallForcelist value")
+
+        # Refusals: nothing is written for any of them.
+        for what, extra, ext_key in (
+                ("an http update address", ("--unlocked",), args.extension_key),
+                ("an unlocked host", ("--allow-http",), args.extension_key),
+                ("another extension key than the build's", ("--allow-http", "--unlocked"), stranger_ext),
+                ("a signature that does not verify", ("--allow-http", "--unlocked", "--cafile", other),
+                 args.extension_key)):
+            refused = os.path.join(tmp, "refused")
+            shutil.rmtree(refused, ignore_errors=True)
+            rc, text = release(refused, *extra, ext_key=ext_key)
+            check(rc != 0 and not os.listdir(refused) if os.path.isdir(refused) else rc != 0,
+                  "release-bridge.py released %s (exit %d): %s" % (what, rc, text.strip()))
+
+
 # --- the sample page -------------------------------------------------------------
 class PageParser(html.parser.HTMLParser):
     """The parts of a page that meet the control: object tags, script blocks and the
@@ -594,6 +746,22 @@ def cmd_version(args):
                 check(strings.get(key) == dotted, "the DLL's %s string (%s) is %r, CMake says %s"
                       % (key, block, strings.get(key), dotted))
 
+    if args.bridge:
+        info = PEFile(args.bridge).version_info()
+        if check(info is not None, "%s has no version resource" % args.bridge):
+            f = info.fixed
+            got = (f["file_ms"] >> 16, f["file_ms"] & 0xFFFF, f["file_ls"] >> 16, f["file_ls"] & 0xFFFF)
+            check(got == version, "the host's file version is %r, CMake says %s" % (got, dotted))
+            for block, strings in info.strings.items():
+                for key in ("FileVersion", "ProductVersion"):
+                    check(strings.get(key) == dotted, "the host's %s string (%s) is %r, CMake says %s"
+                          % (key, block, strings.get(key), dotted))
+    if args.extension:
+        for kind in ("chrome", "firefox"):
+            with open(os.path.join(args.extension, kind, "manifest.json"), encoding="utf-8") as fh:
+                stated = json.load(fh).get("version")
+            check(stated == dotted, "the %s extension's version is %r, CMake says %s" % (kind, stated, dotted))
+
     if args.inf:
         with open(args.inf, "rb") as fh:
             raw = fh.read()
@@ -640,10 +808,16 @@ def main():
     p.add_argument("--source", default=SOURCE)
     p.add_argument("--dll", required=True)
     p.add_argument("--inf")
+    p.add_argument("--bridge")
+    p.add_argument("--extension")
+    p = sub.add_parser("release")
+    p.add_argument("--build", required=True)
+    p.add_argument("--source", default=SOURCE)
+    p.add_argument("--extension-key", required=True)
     args = parser.parse_args()
     try:
         {"cabinet": cmd_cabinet, "signing": cmd_signing, "page": cmd_page,
-         "version": cmd_version}[args.command](args)
+         "version": cmd_version, "release": cmd_release}[args.command](args)
     except (OSError, PEError, struct.error) as e:
         fail("%s: %s" % (type(e).__name__, e))
     if problems:

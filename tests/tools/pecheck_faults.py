@@ -2,9 +2,10 @@
 """Shows that the shipped-file check notices each fault it is there for: the built DLL
 passes as it is, and a copy with one fault put in (hardening flag cleared, header version
 changed, writable code, relocations dropped, an import newer than the minimum or unknown)
-fails with the matching problem.
+fails with the matching problem. With --host, the same for TavrineBridge.exe, and faults of
+its manifest and version resource besides.
 
-usage: pecheck_faults.py --machine M --version V --min-windows X.Y DLL
+usage: pecheck_faults.py --machine M --version V --min-windows X.Y [--host] FILE
 """
 import argparse
 import os
@@ -86,11 +87,43 @@ def rename_import(old, new):
     return apply
 
 
+def replace_bytes(old, new):
+    """A same-length change inside the file (the manifest is stored as it is written)."""
+    assert len(old) == len(new)
+
+    def apply(data, pe):
+        at = data.find(old)
+        assert at >= 0, "no %r in the file" % old
+        data[at:at + len(old)] = new
+    return apply
+
+
+def set_file_type(value):
+    def apply(data, pe):
+        at = data.find(struct.pack("<I", 0xFEEF04BD))
+        assert at >= 0, "no fixed file info"
+        struct.pack_into("<I", data, at + 36, value)
+    return apply
+
+
+HOST_FAULTS = [
+    ("an elevated manifest", replace_bytes(b'asInvoker" uiAccess="false"', b'highestAvailable"          '),
+     "execution level"),
+    ("old common controls", replace_bytes(b'version="6.0.0.0"', b'version="5.8.0.0"'), "Common Controls 6"),
+    ("system DPI awareness first", replace_bytes(b"PerMonitorV2, PerMonitor", b"PerMonitor, PerMonitorV2"),
+     "dpiAwareness"),
+    ("Windows 10 not declared", replace_bytes(b"{8e0f7a12-", b"{8e0f7a13-"), "Windows 10 and 11"),
+    ("a broken manifest", replace_bytes(b"</assembly>", b"</assembly "), "not well-formed"),
+    ("a DLL's version resource", set_file_type(2), "file type is 2, expected 1"),
+]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--machine", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--min-windows", required=True)
+    parser.add_argument("--host", action="store_true")
     parser.add_argument("dll")
     args = parser.parse_args()
     minimum = tuple(int(p) for p in args.min_windows.split("."))
@@ -108,20 +141,23 @@ def main():
         ("a Vista import", rename_import("RegSetValueExA", "RegDeleteTreeA"), "which needs Windows 6.0"),
         ("an unknown import", rename_import("RegCloseKey", "RegCloseKez"), "has no known minimum Windows"),
     ]
+    if args.host:
+        faults += HOST_FAULTS
     if pe.is64:
         faults.append(("high-entropy ASLR off", clear_flag(pecheck.HIGH_ENTROPY_VA), "lacks HIGH_ENTROPY_VA"))
 
     failures = 0
     with tempfile.TemporaryDirectory() as work:
         def check(data):
-            path = os.path.join(work, "TavrineControl.DLL")
+            path = os.path.join(work, os.path.basename(args.dll))
             with open(path, "wb") as f:
                 f.write(data)
-            return pecheck.check_control(path, args.machine, args.version, minimum)
+            check_file = pecheck.check_host if args.host else pecheck.check_control
+            return check_file(path, args.machine, args.version, minimum)
 
         problems = check(original)
         if problems:
-            print("FAIL: the built DLL itself: %s" % problems)
+            print("FAIL: the built file itself: %s" % problems)
             failures += 1
         for name, apply, expected in faults:
             data = bytearray(original)

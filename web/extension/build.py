@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Builds the browser extension from its one source folder (web/extension).
 
-  build.py --out DIR --version 1.15.3.9 [--sites "https://www.tavrine.example,https://*.tavrine.example"]
+  build.py --out DIR --version 1.15.3.9 --chrome-key BASE64 --gecko-id ID
+           [--sites "https://www.tavrine.example,https://*.tavrine.example"]
 
 writes DIR/chrome (Manifest V3 with a service worker and the public key that fixes the
 extension ID for Chrome and Edge) and DIR/firefox (Manifest V3 with background scripts
-and the gecko ID). The content script runs on the https pages of the sites only; an
-empty site list means the documented default below (the service's own sites).
+and the gecko ID). The key and the ID are the build's (cmake/ExtensionIdentity.cmake),
+which the native host is built to serve. The content script runs on the https pages of
+the sites only; an empty site list means the documented default below (the service's
+own sites).
 """
 import argparse
 import json
@@ -16,14 +19,6 @@ import shutil
 import sys
 
 DEFAULT_SITES = ["https://www.tavrine.example", "https://*.tavrine.example"]
-# Base64 DER SubjectPublicKeyInfo: an unpacked or policy-installed build then has the
-# ID obmdnoebbgjmgcflgkimndgfemiokbbc, the one the native host allows.
-CHROME_KEY = ("MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAoaxu1FbVNM1WUlujzKWswGGA2n1RX9irsXn5Xucdmejd"
-              "WGy8CZCOMvXLEy+Yspk/re4YbFmkFrsXtpOd+32ZGLsxTDC6UoJQkaiNn4DnWwFQ5QfMff/+z4nbhAivO9pYzjE7"
-              "CQnrKdpUtmVepuGeaVeRqc0aqiYLWcuTe8mC30Mfw6dhbc03/DR1jlcdp0LOXV8Y7BQMZD5WCGPylxL+u28aozz7"
-              "yYDKhsMhxI+54JA3y4qCIrQGUApIzeKHJl/Ss4ablxTsOn+fF6ZHfRRduWiXS5XoGzV5UF7CSgPwAC5IPg4O0jFt"
-              "vXV4ZJlWbPtd4M5LiJVf0iFn/hKI4953RQIDAQAB")
-GECKO_ID = "bridge@tavrine.example"
 SITE = re.compile(r"^https://(\*\.)?([A-Za-z0-9-]+(?:\.[A-Za-z0-9-]+)*)(?::([1-9][0-9]{0,4}))?/?$")
 SOURCES = ["rules.js", "content.js", "background.js"]
 
@@ -43,7 +38,7 @@ def match_patterns(sites):
     return patterns
 
 
-def manifest(kind, version, patterns):
+def manifest(kind, version, patterns, chrome_key, gecko_id):
     content = {"matches": patterns, "js": ["sites.js", "rules.js", "content.js"],
                "run_at": "document_start", "all_frames": False}
     m = {
@@ -54,7 +49,7 @@ def manifest(kind, version, patterns):
         "content_scripts": [content],
     }
     if kind == "chrome":
-        m["key"] = CHROME_KEY
+        m["key"] = chrome_key
         m["minimum_chrome_version"] = "109"
         m["permissions"] = ["nativeMessaging", "contentSettings"]
         m["background"] = {"service_worker": "background.js"}
@@ -64,7 +59,7 @@ def manifest(kind, version, patterns):
         # as well so that the content script's sites are granted with the extension.
         m["host_permissions"] = patterns
         m["background"] = {"scripts": ["sites.js", "rules.js", "background.js"]}
-        m["browser_specific_settings"] = {"gecko": {"id": GECKO_ID, "strict_min_version": "128.0"}}
+        m["browser_specific_settings"] = {"gecko": {"id": gecko_id, "strict_min_version": "128.0"}}
     return m
 
 
@@ -73,6 +68,8 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--sites", default="")
+    parser.add_argument("--chrome-key", required=True, help="base64 DER public key (the manifest's \"key\")")
+    parser.add_argument("--gecko-id", required=True, help="the Firefox add-on ID")
     args = parser.parse_args()
     sites = [s.strip() for s in args.sites.split(",") if s.strip()] or DEFAULT_SITES
     patterns = match_patterns(sites)
@@ -87,7 +84,7 @@ def main():
             f.write("var TAVRINE_SITES = %s;\n" % json.dumps(sites))
             f.write("var TAVRINE_EXTENSION_VERSION = %s;\n" % json.dumps(args.version))
         with open(os.path.join(out, "manifest.json"), "w", encoding="utf-8") as f:
-            json.dump(manifest(kind, args.version, patterns), f, ensure_ascii=False, indent=2)
+            json.dump(manifest(kind, args.version, patterns, args.chrome_key, args.gecko_id), f, ensure_ascii=False, indent=2)
             f.write("\n")
     return 0
 

@@ -32,7 +32,9 @@ const { execFileSync } = require("child_process");
 
 const mode = process.argv[2];
 const browserName = process.argv[3] || "chromium";
-if ((mode !== "check" && mode !== "demo") || (browserName !== "chromium" && browserName !== "firefox")) {
+// Required as a module (web/tests/managed-install.js), it only lends its helpers.
+if (require.main === module &&
+    ((mode !== "check" && mode !== "demo") || (browserName !== "chromium" && browserName !== "firefox"))) {
     console.error("usage: node browser-road.js check|demo [chromium|firefox]");
     process.exit(2);
 }
@@ -44,8 +46,18 @@ const hostScript = process.env.TAVRINE_HOST_SCRIPT;
 const browserPath = process.env.BROWSER_BINARY;
 const modules = path.join(source, "web", "node_modules");
 
-const EXTENSION_ID = "obmdnoebbgjmgcflgkimndgfemiokbbc";
-const GECKO_ID = "bridge@tavrine.example";
+// The build's extension ID, as Chrome derives it from the manifest's key: the first 16
+// bytes of the key's SHA-256, each half-byte a letter a-p.
+function extensionId(dir) {
+    const key = JSON.parse(fs.readFileSync(path.join(dir, "manifest.json"), "utf8")).key;
+    const hex = crypto.createHash("sha256").update(Buffer.from(key, "base64")).digest("hex").slice(0, 32);
+    return [...hex].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
+}
+const EXTENSION_ID = extension && !firefox ? extensionId(extension) : null;
+// The Firefox build's add-on ID, as its manifest names it.
+const GECKO_ID = extension && firefox
+    ? JSON.parse(fs.readFileSync(path.join(extension, "manifest.json"), "utf8")).browser_specific_settings.gecko.id
+    : null;
 const SITE = "www.tavrine.example";
 const FOREIGN = "other.example";
 // Origins that the manifest's match patterns take but the site list does not name:
@@ -68,8 +80,8 @@ function check(condition, what) {
 // leave the run's folder). Chromium trusts the server's by the hash of its public key;
 // Firefox, which takes no CA certificate as a server's, gets the authority in the
 // run's own profile. Neither changes the machine's trust store.
-function makeCertificate() {
-    const file = (name) => path.join(dir, name);
+function makeCertificate(folder = dir) {
+    const file = (name) => path.join(folder, name);
     const openssl = (args) => execFileSync("openssl", args, { stdio: "ignore" });
     const ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"];
     openssl(["req", "-x509", ...ec, "-keyout", file("tls-ca-key.pem"), "-out", file("tls-ca.pem"), "-days", "1",
@@ -573,7 +585,10 @@ async function main() {
     process.exitCode = rc;
 }
 
-main().catch((e) => {
-    console.log("browser-road: " + (e && e.stack || e));
-    process.exitCode = 1;
-});
+if (require.main === module) {
+    main().catch((e) => {
+        console.log("browser-road: " + (e && e.stack || e));
+        process.exitCode = 1;
+    });
+}
+module.exports = { check, results: () => ({ checks, failures }), makeCertificate, serve, extensionId, SITE };
