@@ -148,6 +148,12 @@ BOOL CFilePickerDlg::OnCommand(WORD id, WORD code, HWND control)
 
 BOOL CFilePickerDlg::OnNotify(NMHDR* header, LRESULT& result)
 {
+    if (header->idFrom == IDC_ITEMLIST && header->code == static_cast<UINT>(LVN_GETDISPINFOA))
+    {
+        OnItemText(*reinterpret_cast<NMLVDISPINFOA*>(header));
+        result = 0;
+        return TRUE;
+    }
     if (header->idFrom == IDC_ITEMLIST && header->code == static_cast<UINT>(NM_DBLCLK))
     {
         OnListDblClk();
@@ -297,11 +303,21 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
     PickerItem* owned = m_items.Add();
     CopyPath(owned->path, path);
     memcpy(owned->sizeText, sizeText.c_str(), sizeText.size() + 1);
+    // The list asks for the texts it shows (LVN_GETDISPINFO) instead of keeping
+    // copies of its own, which halves what each row costs it; a text the item
+    // cannot give back as it is goes into the list itself.
+    const size_t sizeLength = strlen(sizeColumn);
+    const bool nameInPath = path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0;
+    const bool sizeFits = sizeLength < sizeof(owned->sizeShown);
+    if (sizeFits)
+        memcpy(owned->sizeShown, sizeColumn, sizeLength + 1);
+    lstrcpynA(owned->kind, kind, sizeof(owned->kind));
+    owned->nameAt = static_cast<WORD>(path.size() - name.size());
 
     LVITEMA row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     row.iItem = index;
-    row.pszText = const_cast<char*>(name.c_str());
+    row.pszText = nameInPath ? LPSTR_TEXTCALLBACKA : const_cast<char*>(name.c_str());
     row.iImage = icon;
     row.lParam = reinterpret_cast<LPARAM>(owned);
     index = static_cast<int>(SendMessageA(m_hItems, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
@@ -313,16 +329,27 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
 
     // A column never set reads back empty, so a folder's empty size costs no message.
     LVITEMA sub = {};
-    if (*sizeColumn)
+    if (sizeLength)
     {
         sub.iSubItem = 1;
-        sub.pszText = const_cast<char*>(sizeColumn);
+        sub.pszText = sizeFits ? LPSTR_TEXTCALLBACKA : const_cast<char*>(sizeColumn);
         SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
     }
     sub.iSubItem = 2;
-    sub.pszText = const_cast<char*>(kind);
+    sub.pszText = strlen(kind) < sizeof(owned->kind) ? LPSTR_TEXTCALLBACKA : const_cast<char*>(kind);
     SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
     return true;
+}
+
+void CFilePickerDlg::OnItemText(NMLVDISPINFOA& info) const
+{
+    const PickerItem* item = reinterpret_cast<const PickerItem*>(info.item.lParam);
+    if (!item || !(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0)
+        return;
+    const char* text = info.item.iSubItem == 0 ? item->path + item->nameAt
+                     : info.item.iSubItem == 1 ? item->sizeShown
+                     : info.item.iSubItem == 2 ? item->kind : "";
+    lstrcpynA(info.item.pszText, text, info.item.cchTextMax);
 }
 
 void CFilePickerDlg::ListFolder()

@@ -58,6 +58,8 @@ private:
     bool InsertRow(int index, const std::string& name, int icon, const char* sizeColumn, const char* kind,
                    const std::string& path, const std::string& sizeText);
     std::string RowText(int row, int column) const;
+    // Gives the list a row's text from its item data.
+    void OnItemText(NMLVDISPINFOA& info) const;
     PickerItem* RowItem(int row) const;
     void Report(const std::string& path, const std::string& size, const std::string& mode);
 

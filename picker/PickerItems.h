@@ -12,6 +12,10 @@ struct PickerItem
 {
     char path[MAX_PATH];    // NUL-terminated full path
     char sizeText[50];      // "-1" for a folder, the byte count for a file
+    // What the row's columns show, read by the list only when it needs them.
+    char sizeShown[32];     // the size column; empty for a folder
+    char kind[2];           // the hidden kind column's code
+    WORD nameAt;            // where the name column's text starts in path
 };
 
 class CPickerItems
