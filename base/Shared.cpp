@@ -2,6 +2,8 @@
 #include "base/Shared.h"
 
 #include <cctype>
+#include <climits>
+#include <cwchar>
 #include <vector>
 
 UINT ThreadAnsiCodePage()
@@ -51,12 +53,57 @@ bool Utf8ToWide(const std::string& text, std::wstring& wide)
                                needed) == needed;
 }
 
-std::string Utf8ToNarrow(const std::string& text, UINT codePage)
+NarrowText Utf8ToNarrow(const std::string& text, UINT codePage)
 {
     std::wstring wide;
     if (!Utf8ToWide(text, wide))
-        return std::string();
-    return WideToNarrow(wide.c_str(), codePage);
+        return {std::string(), false};
+    return WideToNarrowText(wide.c_str(), codePage);
+}
+
+NarrowText WideToNarrowText(const wchar_t* text, UINT codePage)
+{
+    NarrowText result;
+    if (!text || !*text)
+        return result;
+    size_t length = wcslen(text);
+    result.held = false;
+    if (length > static_cast<size_t>(INT_MAX / 4))
+        return result;
+    int count = static_cast<int>(length);
+    // No best fit, and the platform tells when it put in a default character.
+    // Some code pages (UTF-7, UTF-8, the ISO-2022 and GB 18030 families) take
+    // neither the flag nor the question: those convert without, and the
+    // round trip below is the whole check.
+    BOOL usedDefault = FALSE;
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    BOOL* askUsed = &usedDefault;
+    int needed = WideCharToMultiByte(codePage, flags, text, count, nullptr, 0, nullptr, askUsed);
+    if (needed <= 0)
+    {
+        flags = 0;
+        askUsed = nullptr;
+        needed = WideCharToMultiByte(codePage, flags, text, count, nullptr, 0, nullptr, nullptr);
+    }
+    if (needed <= 0 || usedDefault)
+        return result;
+    std::string narrow(static_cast<size_t>(needed), '\0');
+    if (WideCharToMultiByte(codePage, flags, text, count, &narrow[0], needed, nullptr, askUsed) != needed ||
+        usedDefault)
+        return result;
+    // Held only when the bytes read back as the very characters given: this
+    // also catches a mapping onto another character that the platform does
+    // not count as a default (a best fit where the flag is not honoured).
+    int back = MultiByteToWideChar(codePage, 0, narrow.data(), needed, nullptr, 0);
+    if (back != count)
+        return result;
+    std::wstring wide(static_cast<size_t>(back), L'\0');
+    if (MultiByteToWideChar(codePage, 0, narrow.data(), needed, &wide[0], back) != back ||
+        wide.compare(0, wide.size(), text, length) != 0)
+        return result;
+    result.text = std::move(narrow);
+    result.held = true;
+    return result;
 }
 
 BSTR NarrowToBstr(const std::string& text, UINT codePage)

@@ -320,11 +320,26 @@ private:
 // The thread's ANSI code page: CP_THREAD_ACP, which every supported Windows knows.
 UINT ThreadAnsiCodePage();
 
-// UTF-16 up to the first NUL to narrow text; a null pointer or a failed
-// conversion gives "". Throws only std::bad_alloc.
+// UTF-16 up to the first NUL to narrow text with the platform's own mapping
+// (best fit included); a null pointer or a failed conversion gives "". Only
+// for code pages that hold every character (UTF-8). Throws only std::bad_alloc.
 std::string WideToNarrow(const wchar_t* text, UINT codePage);
-inline std::string BstrToNarrow(BSTR text, UINT codePage) { return WideToNarrow(text, codePage); }
-inline std::string BstrToNarrow(BSTR text) { return BstrToNarrow(text, ThreadAnsiCodePage()); }
+
+// A page's text in narrow form, and whether the code page held it: text
+// that has no exact form there (a character it lacks, or one the platform
+// would map onto another, as the won sign onto the backslash) is never
+// handed on changed. When held is false, text is empty and means nothing.
+struct NarrowText
+{
+    std::string text;
+    bool held = true;
+};
+
+// The one conversion of page text: UTF-16 up to its first NUL, never best
+// fit. A null pointer is "" and held. Throws only std::bad_alloc.
+NarrowText WideToNarrowText(const wchar_t* text, UINT codePage);
+inline NarrowText BstrToNarrow(BSTR text, UINT codePage) { return WideToNarrowText(text, codePage); }
+inline NarrowText BstrToNarrow(BSTR text) { return BstrToNarrow(text, ThreadAnsiCodePage()); }
 
 // Narrow text to a new BSTR; "" gives an empty (not null) BSTR. Null only when
 // memory runs out.
@@ -341,8 +356,8 @@ bool Utf8ToWide(const std::string& text, std::wstring& wide);
 inline std::string WideToUtf8(const wchar_t* text) { return WideToNarrow(text, CP_UTF8); }
 // UTF-8 text to exactly the narrow text a script string of the same
 // characters gives (BstrToNarrow): through UTF-16, up to the first NUL.
-// Text that is not UTF-8 gives "".
-std::string Utf8ToNarrow(const std::string& text, UINT codePage);
+// Bytes that are not UTF-8 are not held.
+NarrowText Utf8ToNarrow(const std::string& text, UINT codePage);
 
 // ASCII letters to upper case, for comparisons that ignore case.
 std::string Upper(std::string text);

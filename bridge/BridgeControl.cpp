@@ -5,11 +5,9 @@
 #include <windows.h>
 
 #include "base/Folders.h"
-#include "base/PopUpAllowList.h"
 #include "base/Shared.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
-#include "transfer/JobText.h"
 #include "transfer/PageCalls.h"
 
 CBridgeControl::CBridgeControl(EventSink events) : m_events(std::move(events))
@@ -29,9 +27,9 @@ void CBridgeControl::CheckInstall()
     m_events("InstallCompleteEvent", {});
 }
 
-bool CBridgeControl::AllowPopUp(const std::string& site)
+bool CBridgeControl::AllowPopUp(const NarrowText& site)
 {
-    return AllowPopUpSite(site);
+    return CPageCalls::AllowPopUp(site);
 }
 
 void CBridgeControl::ShowUpFileDlg()
@@ -51,53 +49,52 @@ bool CBridgeControl::SelectComplete(const std::string& path, const std::string& 
 
 void CBridgeControl::UpLoadInit()
 {
-    std::string().swap(m_strUpList);
+    CPageCalls::BeginBatch(m_upBatch);
     EnsureInstalled();
 }
 
-void CBridgeControl::UpLoadInfo(const std::string& idx)
+bool CBridgeControl::UpLoadInfo(const NarrowText& idx)
 {
-    CJobText::AppendItem(m_strUpList, idx);
+    return CPageCalls::AddUploadItem(m_upBatch, idx);
 }
 
-bool CBridgeControl::UpLoadEnd(const std::string& userID, const std::string& userPW)
+bool CBridgeControl::UpLoadEnd(const NarrowText& userID, const NarrowText& userPW)
 {
     PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
-    return CPageCalls::EndUpload(userID, userPW, m_strUpList, places, EnsureInstalled);
+    return CPageCalls::EndUpload(userID, userPW, m_upBatch, places, EnsureInstalled);
 }
 
 void CBridgeControl::DownLoadInit()
 {
-    std::string().swap(m_strDownList);
+    CPageCalls::BeginBatch(m_downBatch);
     EnsureInstalled();
 }
 
-void CBridgeControl::DownLoadInfo(const std::string& idx, const std::string& path)
+bool CBridgeControl::DownLoadInfo(const NarrowText& idx, const NarrowText& path)
 {
-    CJobText::AppendPair(m_strDownList, idx, path);
+    return CPageCalls::AddDownloadPair(m_downBatch, idx, path);
 }
 
-bool CBridgeControl::DownLoadEnd(const std::string& userID, const std::string& userPW, const std::string& mode)
+bool CBridgeControl::DownLoadEnd(const NarrowText& userID, const NarrowText& userPW, const NarrowText& mode)
 {
     PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
-    return CPageCalls::EndDownload(userID, userPW, mode, m_strDownList, places, EnsureInstalled);
+    return CPageCalls::EndDownload(userID, userPW, mode, m_downBatch, places, EnsureInstalled);
 }
 
-bool CBridgeControl::LauncherExplorer(const std::string& userID, const std::string& userPW)
+bool CBridgeControl::LauncherExplorer(const NarrowText& userID, const NarrowText& userPW)
 {
     PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
     return CPageCalls::LaunchExplorer(userID, userPW, places, EnsureInstalled);
 }
 
-bool CBridgeControl::LauncherWebLink(const std::string& userID, const std::string& userPW, const std::string& webLink)
+bool CBridgeControl::LauncherWebLink(const NarrowText& userID, const NarrowText& userPW, const NarrowText& webLink)
 {
-    m_strWebLink = webLink;
     PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, nullptr};
-    return CPageCalls::PassWebLink(userID, userPW, m_strWebLink, places, EnsureInstalled);
+    return CPageCalls::PassWebLink(userID, userPW, webLink, m_strWebLink, places, EnsureInstalled);
 }
 
 void CBridgeControl::DownLoadSpInit()
 {
-    std::string().swap(m_strDownList);
+    CPageCalls::BeginBatch(m_downBatch);
     EnsureSpInstalled();
 }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/Shared.h"
+#include "transfer/JobText.h"
+
 class CBridgeControl
 {
 public:
@@ -19,24 +22,25 @@ public:
     explicit CBridgeControl(EventSink events);
 
     void CheckInstall();
-    bool AllowPopUp(const std::string& site);
+    bool AllowPopUp(const NarrowText& site);
     void ShowUpFileDlg();
     // Its arguments are the page's own UTF-8 text, passed on unchanged.
     bool SelectComplete(const std::string& path, const std::string& size, const std::string& mode);
     void UpLoadInit();
-    void UpLoadInfo(const std::string& idx);
-    bool UpLoadEnd(const std::string& userID, const std::string& userPW);
+    // Answers false when the item could not be held (the batch is spoiled).
+    bool UpLoadInfo(const NarrowText& idx);
+    bool UpLoadEnd(const NarrowText& userID, const NarrowText& userPW);
     void DownLoadInit();
-    void DownLoadInfo(const std::string& idx, const std::string& path);
-    bool DownLoadEnd(const std::string& userID, const std::string& userPW, const std::string& mode);
-    bool LauncherExplorer(const std::string& userID, const std::string& userPW);
-    bool LauncherWebLink(const std::string& userID, const std::string& userPW, const std::string& webLink);
+    bool DownLoadInfo(const NarrowText& idx, const NarrowText& path);
+    bool DownLoadEnd(const NarrowText& userID, const NarrowText& userPW, const NarrowText& mode);
+    bool LauncherExplorer(const NarrowText& userID, const NarrowText& userPW);
+    bool LauncherWebLink(const NarrowText& userID, const NarrowText& userPW, const NarrowText& webLink);
     void DownLoadSpInit();
 
 private:
     EventSink m_events;
-    std::string m_strDownList;
-    std::string m_strUpList;
+    JobBatch m_downBatch;
+    JobBatch m_upBatch;
     std::string m_strWebLink;
     std::string m_strInstallDir;
     std::string m_strTempDir;

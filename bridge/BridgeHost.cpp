@@ -244,10 +244,20 @@ void CBridgeHost::Serve(const std::string& payload)
 namespace
 {
 // The page's text as the control would have it from script: the thread's
-// code page unless a method says otherwise.
-std::string Narrow(const std::string& utf8, UINT codePage = ThreadAnsiCodePage())
+// code page unless a method says otherwise, and whether that code page holds
+// it (the control's own conversion).
+NarrowText Narrow(const std::string& utf8, UINT codePage = ThreadAnsiCodePage())
 {
     return Utf8ToNarrow(utf8, codePage);
+}
+
+// An Info item that is not carried out: the page hears which argument, and
+// the End call of the batch declines.
+std::string NotHeld(const BridgeRequest& request, const NarrowText& first)
+{
+    return CBridgeMessages::Error(request, CBridgeMessages::kBadArguments,
+                                  std::string("argument ") + (first.held ? "2" : "1") +
+                                      " has characters that the code page cannot hold; the batch is not handed off");
 }
 
 // A locked build serves only its sites: the page origin the extension
@@ -295,7 +305,14 @@ void CBridgeHost::Dispatch(const BridgeRequest& request)
     else if (op == "UpLoadInit")
         m_control.UpLoadInit();
     else if (op == "UpLoadInfo")
-        m_control.UpLoadInfo(Narrow(a[0]));
+    {
+        NarrowText idx = Narrow(a[0]);
+        if (!m_control.UpLoadInfo(idx))
+        {
+            m_writer.Write(NotHeld(request, idx));
+            return;
+        }
+    }
     else if (op == "UpLoadEnd")
         value = m_control.UpLoadEnd(Narrow(a[0]), Narrow(a[1]));
     else if (op == "DownLoadInit")
@@ -304,8 +321,13 @@ void CBridgeHost::Dispatch(const BridgeRequest& request)
     {
         // The path goes to the companion in the system code page, the
         // identifier in the thread's, as the control hands them on.
-        std::string path = Narrow(a[1], CP_ACP);
-        m_control.DownLoadInfo(Narrow(a[0]), path);
+        NarrowText path = Narrow(a[1], CP_ACP);
+        NarrowText idx = Narrow(a[0]);
+        if (!m_control.DownLoadInfo(idx, path))
+        {
+            m_writer.Write(NotHeld(request, idx));
+            return;
+        }
     }
     else if (op == "DownLoadEnd")
         value = m_control.DownLoadEnd(Narrow(a[0]), Narrow(a[1]), Narrow(a[2]));

@@ -8,14 +8,12 @@
 
 #include "base/Folders.h"
 #include "base/Module.h"
-#include "base/PopUpAllowList.h"
 #include "base/Shared.h"
 #include "base/SiteLock.h"
 #include "control/DispatchCheck.h"
 #include "control/Enumerator.h"
 #include "install/InstallCheck.h"
 #include "picker/FilePickerDlg.h"
-#include "transfer/JobText.h"
 #include "transfer/PageCalls.h"
 
 HRESULT CVedADA::Create(IUnknown* pOuter, REFIID riid, void** ppv)
@@ -359,8 +357,8 @@ STDMETHODIMP CVedADA::SelectComplete(BSTR strPath, BSTR strSize, BSTR strMode)
 STDMETHODIMP CVedADA::AllowPopUp(BSTR strTemp)
 {
     HRESULT hr = RunMethod([&]() -> HRESULT {
-        // Null or unconvertible: the default value.
-        return AllowPopUpSite(BstrToNarrow(strTemp)) ? S_OK : S_FALSE;
+        // Null: the default value; text the code page cannot hold: nothing.
+        return CPageCalls::AllowPopUp(BstrToNarrow(strTemp)) ? S_OK : S_FALSE;
     });
     // Nothing else is reported to the page, whatever happens.
     return hr == S_FALSE ? S_FALSE : S_OK;
@@ -379,12 +377,13 @@ STDMETHODIMP CVedADA::ShowUpFileDlg()
 }
 
 // Job texts. A new batch gives back the memory of the last one, however large
-// it grew; the page learns the install check's outcome at the end of the batch.
+// it grew; the page learns the install check's outcome, and that an item could
+// not be held, at the end of the batch.
 
 STDMETHODIMP CVedADA::UpLoadInit()
 {
     return RunMethod([&]() -> HRESULT {
-        std::string().swap(m_strUpList);
+        CPageCalls::BeginBatch(m_upBatch);
         EnsureInstalled();
         return S_OK;
     });
@@ -394,7 +393,7 @@ STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
 {
     // On failure the job text is as it was before the call.
     return RunMethod([&]() -> HRESULT {
-        CJobText::AppendItem(m_strUpList, BstrToNarrow(strIdx));
+        CPageCalls::AddUploadItem(m_upBatch, BstrToNarrow(strIdx));
         return S_OK;
     });
 }
@@ -402,7 +401,7 @@ STDMETHODIMP CVedADA::UpLoadInfo(BSTR strIdx)
 STDMETHODIMP CVedADA::DownLoadInit()
 {
     return RunMethod([&]() -> HRESULT {
-        std::string().swap(m_strDownList);
+        CPageCalls::BeginBatch(m_downBatch);
         EnsureInstalled();
         return S_OK;
     });
@@ -411,7 +410,7 @@ STDMETHODIMP CVedADA::DownLoadInit()
 STDMETHODIMP CVedADA::DownLoadSpInit()
 {
     return RunMethod([&]() -> HRESULT {
-        std::string().swap(m_strDownList);
+        CPageCalls::BeginBatch(m_downBatch);
         EnsureSpInstalled();
         return S_OK;
     });
@@ -422,9 +421,9 @@ STDMETHODIMP CVedADA::DownLoadInfo(BSTR strIdx, BSTR strPath)
     return RunMethod([&]() -> HRESULT {
         // The path goes to the companion in the system code page, the
         // identifier in the thread's, as the companion programs expect.
-        std::string path = BstrToNarrow(strPath, CP_ACP);
-        std::string idx = BstrToNarrow(strIdx);
-        CJobText::AppendPair(m_strDownList, idx, path);
+        NarrowText path = BstrToNarrow(strPath, CP_ACP);
+        NarrowText idx = BstrToNarrow(strIdx);
+        CPageCalls::AddDownloadPair(m_downBatch, idx, path);
         return S_OK;
     });
 }
@@ -438,7 +437,7 @@ STDMETHODIMP CVedADA::UpLoadEnd(BSTR strUserID, BSTR strUserPW)
     return RunMethod([&]() -> HRESULT {
         CIfacePtr<IUnknown> identity = Identity();
         PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
-        return CPageCalls::EndUpload(BstrToNarrow(strUserID), BstrToNarrow(strUserPW), m_strUpList, places,
+        return CPageCalls::EndUpload(BstrToNarrow(strUserID), BstrToNarrow(strUserPW), m_upBatch, places,
                                      EnsureInstalled) ? S_OK : S_FALSE;
     });
 }
@@ -448,9 +447,9 @@ STDMETHODIMP CVedADA::DownLoadEnd(BSTR strUserID, BSTR strUserPW, BSTR strMode)
     return RunMethod([&]() -> HRESULT {
         CIfacePtr<IUnknown> identity = Identity();
         PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
-        std::string userID = BstrToNarrow(strUserID);
-        std::string userPW = BstrToNarrow(strUserPW);
-        return CPageCalls::EndDownload(userID, userPW, BstrToNarrow(strMode), m_strDownList, places,
+        NarrowText userID = BstrToNarrow(strUserID);
+        NarrowText userPW = BstrToNarrow(strUserPW);
+        return CPageCalls::EndDownload(userID, userPW, BstrToNarrow(strMode), m_downBatch, places,
                                        EnsureInstalled) ? S_OK : S_FALSE;
     });
 }
@@ -470,12 +469,13 @@ STDMETHODIMP CVedADA::LauncherWebLink(BSTR strUserID, BSTR strUserPW, BSTR strWe
         return E_POINTER;
     *pVal = nullptr;
     HRESULT hr = RunMethod([&]() -> HRESULT {
-        std::string userID = BstrToNarrow(strUserID);
-        std::string userPW = BstrToNarrow(strUserPW);
-        m_strWebLink = BstrToNarrow(strWebLink);
+        NarrowText userID = BstrToNarrow(strUserID);
+        NarrowText userPW = BstrToNarrow(strUserPW);
+        NarrowText webLink = BstrToNarrow(strWebLink);
         CIfacePtr<IUnknown> identity = Identity();
         PageJobPlaces places = {m_strInstallDir, m_strUpListFile, m_strDownListFile, identity.Get()};
-        return SetLinkResult(pVal, CPageCalls::PassWebLink(userID, userPW, m_strWebLink, places, EnsureInstalled));
+        return SetLinkResult(pVal, CPageCalls::PassWebLink(userID, userPW, webLink, m_strWebLink, places,
+                                                           EnsureInstalled));
     });
     // A call declined before its body ran still answers "0", a string the page can read.
     if (hr == S_FALSE && !*pVal)

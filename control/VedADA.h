@@ -16,6 +16,7 @@
 #include "control/ConnectionPoint.h"
 #include "control/OleObject.h"
 #include "control/PageSite.h"
+#include "transfer/JobText.h"
 
 class CVedADA final : public IConnectionPointContainer,
                 public IVedADA,
@@ -108,8 +109,8 @@ private:
     DWORD m_dwSafetyOptions = 0;
 
     // The job texts the page builds item by item, and where they go.
-    std::string m_strDownList;
-    std::string m_strUpList;
+    JobBatch m_downBatch;
+    JobBatch m_upBatch;
     std::string m_strWebLink;
     std::string m_strInstallDir;
     std::string m_strTempDir;

@@ -14,6 +14,7 @@
 #include "base/Shared.h"
 #include "picker/FolderScan.h"
 #include "picker/PickerPath.h"
+#include "picker/PickerTexts.h"
 
 namespace
 {
@@ -68,6 +69,26 @@ public:
 
 private:
     HWND m_hList;
+};
+
+// One message, when the scope ends, for the entries of a listing or an add
+// press that could not be offered (see EnumerateFolder).
+class CUnofferedNotice
+{
+public:
+    explicit CUnofferedNotice(HWND owner) : m_hOwner(owner) {}
+    ~CUnofferedNotice()
+    {
+        if (m_nCount > 0)
+            MessageBoxA(m_hOwner, PickerUnofferedText(m_nCount).c_str(), kPickerNoticeCaption, MB_OK);
+    }
+    CUnofferedNotice(const CUnofferedNotice&) = delete;
+    CUnofferedNotice& operator=(const CUnofferedNotice&) = delete;
+    void Add(size_t count) noexcept { m_nCount += count; }
+
+private:
+    HWND m_hOwner;
+    size_t m_nCount = 0;
 };
 
 // Drops the rest of a listing that the list stopped taking.
@@ -369,6 +390,8 @@ void CFilePickerDlg::ListFolder()
     m_settings.WriteString(m_strSettingsKey.c_str(), kWebPathValue, m_strWebPath.c_str());
     SetWindowTextA(m_hFolderPath, m_strWebPath.c_str());
 
+    // Told once the list shows.
+    CUnofferedNotice unoffered(m_hWnd);
     // One repaint at the end instead of one per row.
     CRedrawOff quiet(m_hItems);
     ClearList();
@@ -392,7 +415,9 @@ void CFilePickerDlg::ListFolder()
         SendMessageA(m_hItems, LVM_SETITEMCOUNT, end + batch.size(), 0);
         for (const FolderEntry& entry : batch)
         {
-            if (entry.path.size() > PickerPath::kMaxPathBytes)
+            if (!IsOffered(entry))
+                unoffered.Add(1);
+            if (!IsOffered(entry) || entry.path.size() > PickerPath::kMaxPathBytes)
                 continue;
             if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
             {
@@ -503,6 +528,7 @@ void CFilePickerDlg::OnAddSelected()
         chosen.push_back({item->path, item->sizeText, kind == kKindFolder});
     }
 
+    CUnofferedNotice unoffered(m_hWnd);
     CFolderScan scan([this](const std::string& path, const std::string& size, const std::string& mode) {
         Report(path, size, mode);
     }, m_uCodePage);
@@ -512,6 +538,7 @@ void CFilePickerDlg::OnAddSelected()
         if (item.folder)
             scan.ScanFolder(item.path, item.path);
     }
+    unoffered.Add(scan.Unoffered());
 
     int count = static_cast<int>(SendMessageA(m_hItems, LVM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i)

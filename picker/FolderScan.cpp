@@ -10,56 +10,53 @@
 
 namespace
 {
-// The listing's filters: "." and "..", hidden entries and system files stay out
-// (system folders are listed).
-bool TakeEntry(const EntryTaker& take, const std::string& parent, std::string name, DWORD attributes,
-               DWORD sizeHigh, DWORD sizeLow)
-{
-    if (name == "." || name == "..")
-        return true;
-    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
-        return true;
-    FolderEntry entry;
-    entry.path.reserve(parent.size() + 1 + name.size());
-    entry.path = parent;
-    entry.path += '\\';
-    entry.path += name;
-    entry.name = std::move(name);
-    entry.size = (static_cast<ULONGLONG>(sizeHigh) << 32) | sizeLow;
-    entry.attributes = attributes;
-    return take(std::move(entry));
-}
-
 // The code page the narrow file functions convert names with.
 UINT FileApiCodePage()
 {
     return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }
 
-std::string WideToFileName(const wchar_t* name)
+// The listing's filters: "." and "..", hidden entries and system files stay out
+// (system folders are listed). An entry that cannot be offered is handed over
+// with an empty name and path.
+bool TakeEntry(const EntryTaker& take, const std::string& parent, const WIN32_FIND_DATAW& data)
 {
-    UINT codePage = FileApiCodePage();
-    int needed = WideCharToMultiByte(codePage, 0, name, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1)
-        return std::string();
-    std::string result(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(codePage, 0, name, -1, &result[0], needed, nullptr, nullptr) <= 0)
-        return std::string();
-    result.resize(static_cast<size_t>(needed) - 1);
-    return result;
+    const wchar_t* wide = data.cFileName;
+    if (wide[0] == L'.' && (wide[1] == L'\0' || (wide[1] == L'.' && wide[2] == L'\0')))
+        return true;
+    const DWORD attributes = data.dwFileAttributes;
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
+        return true;
+    FolderEntry entry;
+    std::string name;
+    if (OfferedName(wide, data.cAlternateFileName, name))
+    {
+        entry.path.reserve(parent.size() + 1 + name.size());
+        entry.path = parent;
+        entry.path += '\\';
+        entry.path += name;
+        entry.name = std::move(name);
+    }
+    entry.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entry.attributes = attributes;
+    return take(std::move(entry));
+}
+
+// The pattern as the wide file functions take it, converted as the narrow
+// ones would.
+std::wstring FileNameToWide(const std::string& path)
+{
+    return NarrowToWide(path, FileApiCodePage());
 }
 
 // Paths too long for the narrow file functions, in the form the wide ones
 // take at any length. Only absolute paths have one: "" otherwise.
 std::wstring ExtendedPath(const std::string& path)
 {
-    std::wstring wide;
-    int needed = MultiByteToWideChar(FileApiCodePage(), 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    if (needed <= 0)
+    std::wstring wide = FileNameToWide(path);
+    if (wide.empty())
         return std::wstring();
-    wide.resize(static_cast<size_t>(needed));
-    MultiByteToWideChar(FileApiCodePage(), 0, path.data(), static_cast<int>(path.size()), &wide[0], needed);
     if (wide.compare(0, 4, L"\\\\?\\") == 0)
         return wide;
     if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\')
@@ -85,9 +82,7 @@ bool EnumerateLongFolder(const std::string& folder, UINT codePage, const EntryTa
     CScopedFind find(FindFirstFileW(pattern.c_str(), &data));
     if (!find)
         return false;
-    while (TakeEntry(take, parent, WideToFileName(data.cFileName), data.dwFileAttributes, data.nFileSizeHigh,
-                     data.nFileSizeLow) &&
-           FindNextFileW(find.Get(), &data))
+    while (TakeEntry(take, parent, data) && FindNextFileW(find.Get(), &data))
     {
     }
     return true;
@@ -103,22 +98,61 @@ bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker&
     if (!PickerPath::PatternFolder(pattern, codePage, parent))
         return false;
 
-    WIN32_FIND_DATAA data;
-    CScopedFind find(FindFirstFileA(pattern.c_str(), &data));
+    // Read wide: the narrow functions would best-fit names the code page
+    // lacks (é to e, the won sign to a backslash) into names of other files.
+    std::wstring widePattern = FileNameToWide(pattern);
+    if (widePattern.empty())
+        return false;
+    WIN32_FIND_DATAW data;
+    CScopedFind find(FindFirstFileW(widePattern.c_str(), &data));
     if (!find)
         return false;
-    while (TakeEntry(take, parent, data.cFileName, data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow) &&
-           FindNextFileA(find.Get(), &data))
+    while (TakeEntry(take, parent, data) && FindNextFileW(find.Get(), &data))
     {
     }
     return true;
+}
+
+bool OfferedName(const wchar_t* name, const wchar_t* shortName, std::string& offered)
+{
+    // Most names are plain ASCII, which every ANSI and OEM code page holds
+    // as itself: no conversion call for them.
+    const wchar_t* c = name;
+    while (*c && *c < 0x80)
+        ++c;
+    if (!*c)
+    {
+        offered.assign(name, c);
+        return true;
+    }
+    UINT codePage = FileApiCodePage();
+    NarrowText own = WideToNarrowText(name, codePage);
+    if (own.held)
+    {
+        offered = std::move(own.text);
+        return true;
+    }
+    NarrowText alternate = WideToNarrowText(shortName, codePage);
+    if (alternate.held && !alternate.text.empty())
+    {
+        offered = std::move(alternate.text);
+        return true;
+    }
+    offered.clear();
+    return false;
 }
 
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing)
 {
     listing.folders.clear();
     listing.files.clear();
+    listing.unoffered = 0;
     return EnumerateFolder(folder, codePage, [&listing](FolderEntry&& entry) {
+        if (!IsOffered(entry))
+        {
+            ++listing.unoffered;
+            return true;
+        }
         ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? listing.folders : listing.files).push_back(std::move(entry));
         return true;
     });
@@ -195,6 +229,7 @@ void CFolderScan::Enter(const std::string& folder, bool throughLink, std::vector
     // enumeration in the same order that one pass for each would give.
     listings.emplace_back();
     ListFolderEntries(folder, m_uCodePage, listings.back());
+    m_nUnoffered += listings.back().unoffered;
 }
 
 void CFolderScan::Walk(const std::string& folder, const std::string& base, bool throughLink)

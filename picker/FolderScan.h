@@ -17,11 +17,13 @@ struct FolderEntry
     DWORD attributes = 0;
 };
 
-// One folder's visible entries, each kind in enumeration order.
+// One folder's visible entries, each kind in enumeration order, and how many
+// could not be offered (see EnumerateFolder).
 struct FolderListing
 {
     std::vector<FolderEntry> folders;
     std::vector<FolderEntry> files;
+    size_t unoffered = 0;
 };
 
 // Takes one entry of an enumeration; answers false to end it early.
@@ -34,9 +36,26 @@ using EntryTaker = std::function<bool(FolderEntry&& entry)>;
 // keeps entries in fixed path fields leaves out those that do not fit.
 // Answers false when the folder could not be enumerated. One pass gives both
 // kinds in the same order as a pass for each would.
+// Names are read wide and given in the narrow file functions' code page,
+// never best fit: a name that code page cannot hold exactly comes by its
+// short (8.3) name, which opens that very entry; an entry that has none
+// either cannot be offered at all, and comes with an empty name and path
+// (and its attributes and size), so that whoever lists can say how many.
 bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& listing);
-// The same enumeration, each entry (either kind) handed over as it is read.
+// The same enumeration, each entry (either kind) handed over as it is read;
+// entries that cannot be offered come too, with an empty path.
 bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take);
+
+// The name by which the picker offers an entry enumerated wide: its own name
+// when the file functions' code page holds it, else its short name when that
+// is held, else none (false).
+bool OfferedName(const wchar_t* name, const wchar_t* shortName, std::string& offered);
+
+// Whether an entry handed over by the enumeration can be offered.
+inline bool IsOffered(const FolderEntry& entry)
+{
+    return !entry.path.empty();
+}
 
 // The decimal byte count of a report ("%I64d": digits only).
 std::string ByteCountText(ULONGLONG size);
@@ -55,6 +74,9 @@ public:
     CFolderScan(ReportFn report, UINT codePage);
 
     void ScanFolder(const std::string& folder, const std::string& base);
+    // Entries below the folders scanned so far that could not be offered
+    // (neither their name nor a short name can be held); none is reported.
+    size_t Unoffered() const noexcept { return m_nUnoffered; }
 
 private:
     struct FolderId
@@ -84,4 +106,5 @@ private:
     UINT m_uCodePage;
     std::vector<WalkLevel> m_walkPath;
     int m_nLinkLevels = 0;   // levels of the walk path entered through a link
+    size_t m_nUnoffered = 0;
 };

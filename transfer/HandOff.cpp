@@ -11,6 +11,7 @@
 #include "base/ProgramStart.h"
 #include "transfer/CompanionCommandLine.h"
 #include "transfer/ExplorerStart.h"
+#include "transfer/HandOffLock.h"
 #include "transfer/JobRecord.h"
 #include "transfer/ListFile.h"
 
@@ -43,6 +44,10 @@ const DWORD kCompanionPollMs = 500;
 const DWORD kListFileRetryMs = 2000;
 // A companion that does not answer its message within this is taken as hung.
 const UINT kCopyDataTimeoutMs = 10000;
+// Another page's hand-off holds the session's lock at most this long (its
+// wait for a window, its list-file retries and its message); past it the
+// holder is taken as stuck and this hand-off fails.
+const DWORD kHandOffLockWaitMs = kCompanionWaitMs + kListFileRetryMs + kCopyDataTimeoutMs + 3000;
 
 HWND WaitForCompanionWindow(const char* windowClass)
 {
@@ -93,6 +98,12 @@ bool HandOffToCompanion(const HandOffJob& job)
     if (listFile.empty() || !IsExistingFolder(DirectoryOf(listFile)))
         return false;
 
+    // From the look for a window to the record in the list, one hand-off of
+    // the session at a time: a second page finds the program the first one
+    // started, and appends to its list instead of clearing it.
+    CHandOffLock lock(kHandOffLockWaitMs);
+    if (!lock.IsHeld())
+        return false;
     HWND window = FindWindowA(target.windowClass, nullptr);
     if (!window)
     {

@@ -4,6 +4,16 @@
 
 #include <string>
 
+// One batch as a page describes it: its job text, and whether an item the
+// page gave could not be held in the code page. A spoiled batch is never
+// handed off (without that item it would not be the batch the page gave),
+// until the next Init call begins a new one.
+struct JobBatch
+{
+    std::string text;
+    bool spoiled = false;
+};
+
 class CJobText
 {
 public:

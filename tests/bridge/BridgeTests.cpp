@@ -339,6 +339,94 @@ void test_bad_input()
     fault_row("a frame cut short by the end of input", "exit 0", "exit " + std::to_string(code), code == 0);
 }
 
+// Text the code page cannot hold, as a browser sends it (UTF-8): never handed
+// on changed. End and Launcher calls answer false ("0") and write nothing; an
+// Info item that is not carried out is refused with bad-arguments and spoils
+// its batch; Korean goes through byte for byte.
+void test_text_not_held()
+{
+    DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
+    DeleteFileA(TempPath("Tavrine_Download_List").c_str());
+    CCompanionWindows companions;
+    CFakeBrowser browser;
+    if (!StartHost(browser))
+        return;
+    if (GetACP() != 949)
+    {
+        skip("the system code page is %u, not 949", GetACP());
+        return;
+    }
+    const std::string password = "P\xC3\xA4ssw\xC3\xB6rd\xE2\x82\xAC\xF0\x9F\x98\x80";   // Pässwörd€😀
+    const std::string ga = "\xEA\xB0\x80";                                               // 가
+    const json bad = "bad-arguments";
+    struct Row
+    {
+        const char* op;
+        std::vector<std::string> args;
+        json answer;   // a result's value, or the error code
+        bool error;
+        const char* listFile;   // the file that must still not exist afterwards
+    };
+    const Row rows[] = {
+        {"UpLoadInit", {}, true, false, nullptr},
+        {"UpLoadInfo", {"1"}, true, false, nullptr},
+        {"UpLoadEnd", {"user", password}, false, false, "Tavrine_Upload_List"},
+        {"UpLoadEnd", {"us\xC3\xA9r", "pw"}, false, false, "Tavrine_Upload_List"},
+        {"UpLoadInfo", {ga + "\xE2\x82\xA9" "1000"}, bad, true, nullptr},   // 가₩1000
+        {"UpLoadInfo", {"2"}, true, false, nullptr},
+        {"UpLoadEnd", {"user", "pw"}, false, false, "Tavrine_Upload_List"},   // the batch is spoiled
+        {"DownLoadInit", {}, true, false, nullptr},
+        {"DownLoadInfo", {"1", "C:\\Down\\\xC3\xA9.txt"}, bad, true, nullptr},   // C:\Down\é.txt
+        {"DownLoadEnd", {"user", "pw", "D"}, false, false, "Tavrine_Download_List"},
+        {"DownLoadInit", {}, true, false, nullptr},
+        {"DownLoadInfo", {"\xE4\xB8\x82", "C:\\Down\\a.txt"}, bad, true, nullptr},   // 丂
+        {"DownLoadEnd", {"user", "pw", "D"}, false, false, "Tavrine_Download_List"},
+        {"DownLoadInit", {}, true, false, nullptr},
+        {"DownLoadInfo", {"1", "C:\\Down\\a.txt"}, true, false, nullptr},
+        {"DownLoadEnd", {"user", "pw", "\xEF\xBC\xB3\xC2\xA0"}, false, false, "Tavrine_Download_List"},   // Ｓ, NBSP
+        {"LauncherWebLink", {"user", "pw", "http://x.example/\xC2\xA5"}, "0", false, "Tavrine_Download_List"},
+        {"LauncherWebLink", {"", password, "http://x.example/"}, "0", false, "Tavrine_Download_List"},
+        {"LauncherExplorer", {"user\xC2\xA0", "pw"}, false, false, nullptr},
+        {"AllowPopUp", {"www.caf\xC3\xA9.example"}, false, false, nullptr},
+    };
+    int64_t id = 1;
+    for (const Row& row : rows)
+    {
+        std::vector<json> got = browser.Call(id, row.op, row.args);
+        if (row.error)
+        {
+            std::string code = ErrorCode(got, id);
+            ok(code == row.answer, "%s %s: %s", row.op, json(row.args).dump().c_str(), json(got).dump().c_str());
+        }
+        else
+            CheckAnswers(row.op, id, got, {Result(row.answer)});
+        if (row.listFile)
+            ok(GetFileAttributesA(TempPath(row.listFile).c_str()) == INVALID_FILE_ATTRIBUTES,
+               "%s %s wrote %s", row.op, json(row.args).dump().c_str(), row.listFile);
+        ++id;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", 0, KEY_READ,
+                      &key) == ERROR_SUCCESS)
+    {
+        ok(RegQueryValueExA(key, "www.cafe.example", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS,
+           "AllowPopUp wrote the site's best fit");
+        RegCloseKey(key);
+    }
+    // A new batch goes through, Korean byte for byte.
+    CheckAnswers("UpLoadInit", id, browser.Call(id, "UpLoadInit", {}), {Result(true)});
+    ++id;
+    CheckAnswers("UpLoadInfo", id, browser.Call(id, "UpLoadInfo", {ga}), {Result(true)});
+    ++id;
+    CheckAnswers("UpLoadEnd", id, browser.Call(id, "UpLoadEnd", {"user", "pw"}), {Result(true)});
+    DWORD kind = 0;
+    std::string record = LastRecord("Tavrine_Upload_List", &kind);
+    ok(kind == 2 && record == "\xB0\xA1", "the Korean batch: %lu \"%s\"", kind, record.c_str());
+    browser.CloseInput();
+    ok(browser.WaitExit(10000) == 0, "the host ended with code 0");
+    DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
+}
+
 void test_two_hosts_and_end_of_input()
 {
     DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
@@ -884,8 +972,8 @@ void test_locked_origin()
 }
 }
 
-TEST_MAIN(TEST(test_methods_and_events), TEST(test_bad_input), TEST(test_two_hosts_and_end_of_input),
-          TEST(test_refused_callers), TEST(test_large_pick), TEST(test_bounded_queue),
-          TEST(test_notice_before_install_dialog), TEST(test_companion_outlives_job),
+TEST_MAIN(TEST(test_methods_and_events), TEST(test_bad_input), TEST(test_text_not_held),
+          TEST(test_two_hosts_and_end_of_input), TEST(test_refused_callers), TEST(test_large_pick),
+          TEST(test_bounded_queue), TEST(test_notice_before_install_dialog), TEST(test_companion_outlives_job),
           TEST(test_registration_round_trip),
           TEST(test_locked_origin))

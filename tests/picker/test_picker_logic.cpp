@@ -169,6 +169,129 @@ static bool SameEntries(const std::vector<FolderEntry>& a, const std::vector<Fol
     return true;
 }
 
+// Names the code page cannot hold: the narrow file functions best-fit them
+// (cafe.txt for café.txt, a backslash for the won sign, ? for the rest), so
+// a pick would name another file, another folder or nothing. Every entry the
+// listing and the walk give must open exactly its own file; the rest must be
+// counted, never reported. Wine's drives give every such name a short name.
+static void test_names_not_held()
+{
+    if (GetACP() != 949)
+    {
+        skip("the system code page is %u, not 949", GetACP());
+        return;
+    }
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"tav-unheld";
+    struct File
+    {
+        const wchar_t* name;
+        DWORD size;   // each file's own size tells which one a path opens
+        const char* held;   // the name in 949 when it holds it
+    };
+    const File files[] = {
+        {L"caf\x00E9.txt", 1, nullptr},
+        {L"cafe.txt", 2, "cafe.txt"},
+        {L"\xAC00\x20A9" L"1000.txt", 3, nullptr},   // 가₩1000.txt
+        {L"\x4E02.txt", 4, nullptr},                 // 丂.txt
+        {L"\xAC00\xB098.txt", 5, "\xB0\xA1\xB3\xAA.txt"},   // 가나.txt
+        {L"\x4E02\\in.txt", 6, nullptr},             // in the folder 丂
+    };
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\\x4E02").c_str(), nullptr);
+    for (const File& f : files)
+    {
+        HANDLE h = CreateFileW((folder + L"\\" + f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(h, "123456", f.size, &written, nullptr);
+        CloseHandle(h);
+    }
+    char narrowTemp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, narrowTemp);
+    const std::string base = std::string(narrowTemp) + "tav-unheld";
+    // The size of the file a narrow path opens, or -1.
+    auto sizeAt = [](const std::string& path) -> long {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+            return -1;
+        return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : static_cast<long>(data.nFileSizeLow);
+    };
+
+    FolderListing listing;
+    ok(ListFolderEntries(base, GetACP(), listing), "listing %s", base.c_str());
+    ok(listing.files.size() + listing.unoffered == 5 && listing.folders.size() == 1,
+       "%u files, %u folders, %u not offered", static_cast<unsigned>(listing.files.size()),
+       static_cast<unsigned>(listing.folders.size()), static_cast<unsigned>(listing.unoffered));
+    trace("%u entries without a name the code page holds or a short name\n", static_cast<unsigned>(listing.unoffered));
+    std::vector<bool> seen(6, false);
+    for (const FolderEntry& entry : listing.files)
+    {
+        long size = sizeAt(entry.path);
+        bool own = size >= 1 && size <= 5 && entry.size == static_cast<ULONGLONG>(size) && !seen[size] &&
+                   entry.path == base + "\\" + entry.name;
+        ok(own, "%s (listed as %u bytes) opens a file of %ld bytes", entry.path.c_str(),
+           static_cast<unsigned>(entry.size), size);
+        if (own)
+        {
+            seen[size] = true;
+            const char* held = files[size - 1].held;
+            ok(!held || entry.name == held, "a name the code page holds is kept byte for byte: %s", entry.name.c_str());
+        }
+    }
+    for (const FolderEntry& entry : listing.folders)
+        ok(sizeAt(entry.path) == 0 && sizeAt(entry.path + "\\in.txt") == 6, "the folder %s opens the folder",
+           entry.path.c_str());
+
+    // The walk below the folder reports each file by a path that opens it.
+    std::vector<Report> reports;
+    CFolderScan scan([&](const std::string& p, const std::string& s, const std::string& m) {
+        reports.push_back({p, s, m});
+    }, GetACP());
+    scan.ScanFolder(base, base);
+    ok(reports.size() + scan.Unoffered() == 7, "%u reports, %u not offered", static_cast<unsigned>(reports.size()),
+       static_cast<unsigned>(scan.Unoffered()));
+    std::vector<bool> reported(7, false);
+    for (const Report& r : reports)
+    {
+        long size = sizeAt(r.path);
+        bool own = size >= 0 && size <= 6 && !reported[size] &&
+                   r.size == (size == 0 ? std::string("-1") : std::to_string(size)) && r.mode == base;
+        ok(own, "report %s %s opens an entry of %ld bytes", r.path.c_str(), r.size.c_str(), size);
+        if (own)
+            reported[size] = true;
+    }
+
+    // Without a short name (volumes that make none), an entry is not offered.
+    struct Name
+    {
+        const wchar_t* name;
+        const wchar_t* shortName;
+        bool offered;
+        const char* as;
+    };
+    const Name names[] = {
+        {L"cafe.txt", L"", true, "cafe.txt"},
+        {L"caf\x00E9.txt", L"CAF_~CRT.TXT", true, "CAF_~CRT.TXT"},
+        {L"caf\x00E9.txt", L"", false, ""},
+        {L"\xAC00\x20A9" L"1000.txt", L"", false, ""},
+        {L"\xAC00\xB098.txt", L"_~~~~RVJ.TXT", true, "\xB0\xA1\xB3\xAA.txt"},
+        {L"\x4E02.txt", L"\x4E02~1.TXT", false, ""},   // a short name that is no better
+    };
+    for (const Name& n : names)
+    {
+        std::string as = "unchanged";
+        bool offered = OfferedName(n.name, n.shortName, as);
+        ok(offered == n.offered && as == n.as, "%ls (%ls): offered %d as \"%s\"", n.name, n.shortName, offered,
+           as.c_str());
+    }
+
+    for (const File& f : files)
+        DeleteFileW((folder + L"\\" + f.name).c_str());
+    RemoveDirectoryW((folder + L"\\\x4E02").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 static void test_folder_lister()
 {
     if (GetFileAttributesA("T:\\Mixed") == INVALID_FILE_ATTRIBUTES)
@@ -460,6 +583,6 @@ static void test_parent_bitmap()
     FreeLibrary(module);
 }
 
-TEST_MAIN(TEST(test_path_rules), TEST(test_byte_count_text), TEST(test_folder_entries), TEST(test_folder_lister),
-          TEST(test_registry_helper),
+TEST_MAIN(TEST(test_path_rules), TEST(test_byte_count_text), TEST(test_folder_entries), TEST(test_names_not_held),
+          TEST(test_folder_lister), TEST(test_registry_helper),
           TEST(test_allow_popup), TEST(test_dialog_template), TEST(test_parent_bitmap))

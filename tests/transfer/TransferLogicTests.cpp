@@ -1,15 +1,129 @@
-// The transfer code that needs no window: job-text appends, job records,
-// companion command lines and the download-mode choice.
+// The transfer code that needs no window: the conversion of page text,
+// job-text appends, what a call decides on text that was not held, job
+// records, companion command lines and the download-mode choice.
 #include <clocale>
 #include <cstring>
+#include <functional>
 #include <mbctype.h>
 #include <string>
 
 #include "harness/TestHarness.h"
 #include "transfer/CompanionCommandLine.h"
+#include "transfer/Credentials.h"
 #include "transfer/DownloadMode.h"
 #include "transfer/JobRecord.h"
 #include "transfer/JobText.h"
+#include "transfer/PageCalls.h"
+
+// Held exactly, byte for byte, or not at all: never a best fit (e to e, the
+// won sign to a backslash) and never a default character. UTF-7 takes no
+// conversion flags, so its check is the round trip alone.
+static void test_text_held()
+{
+    struct Case
+    {
+        UINT codePage;
+        const wchar_t* text;
+        bool held;
+        const char* bytes;
+    };
+    const Case cases[] = {
+        {949, L"user 1", true, "user 1"},
+        {949, L"C:\\Down\\\xD55C\xAE00.txt", true, "C:\\Down\\\xC7\xD1\xB1\xDB.txt"},   // 한글
+        {949, L"\xFF33", true, "\xA3\xD3"},          // a fullwidth S is a character of 949
+        {949, L"caf\x00E9", false, ""},                // e-acute would be e
+        {949, L"\x00A5", false, ""},                   // the yen sign would be the fullwidth one
+        {949, L"\xAC00\x20A9" L"1000.txt", false, ""}, // the won sign would be a backslash
+        {949, L"\xD83D\xDE00", false, ""},             // an emoji would be ??
+        {949, L"\x4E02.txt", false, ""},               // a Han character outside 949
+        {949, L"a\x00A0" L"b", false, ""},            // no-break space
+        {949, L"P\x00E4ssw\x00F6rd\x20AC\xD83D\xDE00", false, ""},
+        {1252, L"caf\x00E9", true, "caf\xE9"},
+        {1252, L"\xFF33", false, ""},                  // would be S
+        {1252, L"\x20A9", false, ""},
+        {CP_UTF8, L"P\x00E4ss\xD83D\xDE00", true, "P\xC3\xA4ss\xF0\x9F\x98\x80"},
+        {CP_UTF8, L"a\xD800", false, ""},              // a lone surrogate would be U+FFFD
+        {CP_UTF7, L"a+b caf\x00E9", true, "a+-b caf+AOk-"},
+        {949, L"", true, ""},
+        {949, nullptr, true, ""},
+    };
+    for (const Case& c : cases)
+    {
+        NarrowText got = WideToNarrowText(c.text, c.codePage);
+        ok(got.held == c.held && got.text == c.bytes, "code page %u, %ls: held %d \"%s\", expected %d \"%s\"\n",
+           c.codePage, c.text ? c.text : L"(null)", got.held, got.text.c_str(), c.held, c.bytes);
+    }
+    // A browser's UTF-8 reaches the same answer through UTF-16.
+    NarrowText won = Utf8ToNarrow("\xEA\xB0\x80\xE2\x82\xA9" "1000", 949);
+    ok(!won.held && won.text.empty(), "UTF-8 won sign: held %d \"%s\"\n", won.held, won.text.c_str());
+    NarrowText korean = Utf8ToNarrow("\xED\x95\x9C\xEA\xB8\x80", 949);
+    ok(korean.held && korean.text == "\xC7\xD1\xB1\xDB", "UTF-8 Korean: \"%s\"\n", korean.text.c_str());
+    ok(!Utf8ToNarrow("\xC3\x28", 949).held, "bytes that are not UTF-8 are not held\n");
+}
+
+// Text that was not held: the call declines before it stores, checks or
+// writes anything, and an item spoils its batch until the next Init.
+static void test_calls_on_unheld_text()
+{
+    const NarrowText held = {"ok", true};
+    const NarrowText unheld = {"", false};
+    std::string installDir = "C:\\nowhere\\", upList = "C:\\nowhere\\up", downList = "C:\\nowhere\\down";
+    PageJobPlaces places = {installDir, upList, downList, nullptr};
+    int checks = 0;
+    InstallCheck check = [&checks]() {
+        ++checks;
+        return false;
+    };
+    JobBatch batch;
+    JobBatch spoiled;
+    CPageCalls::AddUploadItem(spoiled, held);
+    ok(!CPageCalls::AddUploadItem(spoiled, unheld) && spoiled.spoiled && spoiled.text == "ok",
+       "an item not held spoils the batch and adds nothing: \"%s\"\n", spoiled.text.c_str());
+    JobBatch spoiledPair;
+    ok(!CPageCalls::AddDownloadPair(spoiledPair, held, unheld) && spoiledPair.spoiled && spoiledPair.text.empty(),
+       "a path not held spoils the download batch\n");
+    JobBatch spoiledIdx;
+    ok(!CPageCalls::AddDownloadPair(spoiledIdx, unheld, held) && spoiledIdx.spoiled, "so does an index\n");
+    CPageCalls::AddUploadItem(batch, held);
+
+    std::string link = "earlier link";
+    struct Row
+    {
+        const char* call;
+        std::function<bool()> run;
+    };
+    const Row rows[] = {
+        {"UpLoadEnd, user ID", [&] { return CPageCalls::EndUpload(unheld, held, batch, places, check); }},
+        {"UpLoadEnd, password", [&] { return CPageCalls::EndUpload(held, unheld, batch, places, check); }},
+        {"UpLoadEnd, spoiled batch", [&] { return CPageCalls::EndUpload(held, held, spoiled, places, check); }},
+        {"DownLoadEnd, password",
+         [&] { return CPageCalls::EndDownload(held, unheld, held, batch, places, check); }},
+        {"DownLoadEnd, mode", [&] { return CPageCalls::EndDownload(held, held, unheld, batch, places, check); }},
+        {"DownLoadEnd, spoiled batch",
+         [&] { return CPageCalls::EndDownload(held, held, held, spoiledPair, places, check); }},
+        {"LauncherExplorer, user ID", [&] { return CPageCalls::LaunchExplorer(unheld, held, places, check); }},
+        {"LauncherWebLink, password",
+         [&] { return CPageCalls::PassWebLink(held, unheld, held, link, places, check); }},
+        {"LauncherWebLink, link", [&] { return CPageCalls::PassWebLink(held, held, unheld, link, places, check); }},
+        {"AllowPopUp", [&] { return CPageCalls::AllowPopUp(unheld); }},
+    };
+    for (const Row& row : rows)
+    {
+        PageCredentials() = {"stored-id", "stored-pw"};
+        checks = 0;
+        bool went = row.run();
+        ok(!went && checks == 0 && PageCredentials().strUserID == "stored-id" &&
+               PageCredentials().strUserPW == "stored-pw" && link == "earlier link",
+           "%s: went %d, checks %d, credentials %s/%s, link \"%s\"\n", row.call, went, checks,
+           PageCredentials().strUserID.c_str(), PageCredentials().strUserPW.c_str(), link.c_str());
+    }
+    // Held text goes on as before: the check runs (and fails here).
+    ok(!CPageCalls::EndUpload(held, held, batch, places, check) && checks == 1 &&
+           PageCredentials().strUserID == "ok",
+       "held text is stored and checked\n");
+    CPageCalls::BeginBatch(spoiled);
+    ok(!spoiled.spoiled && spoiled.text.empty(), "Init begins a batch that is not spoiled\n");
+}
 
 static void test_job_text()
 {
@@ -160,5 +274,6 @@ static void test_download_mode()
     _setmbcp(_MB_CP_ANSI);
 }
 
-TEST_MAIN(TEST(test_job_text), TEST(test_job_text_growth), TEST(test_job_record), TEST(test_command_line),
+TEST_MAIN(TEST(test_text_held), TEST(test_calls_on_unheld_text), TEST(test_job_text), TEST(test_job_text_growth),
+          TEST(test_job_record), TEST(test_command_line),
           TEST(test_download_mode))

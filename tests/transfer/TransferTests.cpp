@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <clocale>
+#include <functional>
 #include <memory>
 
 #include "companion/CompanionFixture.h"
@@ -169,18 +170,24 @@ static void test_job_texts()
     check_list(downList, );
 
     // With a thread locale other than the system's, the identifier follows the
-    // thread's code page and the path the system's.
+    // thread's code page and the path the system's; text one of them cannot
+    // hold (Hangul in the Cyrillic code page) spoils the batch.
     LCID saved = GetThreadLocale();
     SetThreadLocale(MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT));
-    std::string idx = Narrow(L"\x0416\xAC00", CP_THREAD_ACP);   // Ж가
-    std::string path = Narrow(L"\x0416\xAC00", CP_ACP);
-    if (idx != path)
+    std::string idx = Narrow(L"\x0416", CP_THREAD_ACP);   // Ж
+    std::string path = Narrow(L"\xAC00", CP_ACP);          // 가
+    if (idx != Narrow(L"\x0416", CP_ACP))
     {
         DeleteFileA(downList.c_str());
         control->DownLoadInit();
-        control->DownLoadInfo(CBstr(L"\x0416\xAC00").Get(), CBstr(L"\x0416\xAC00").Get());
+        control->DownLoadInfo(CBstr(L"\x0416").Get(), CBstr(L"\xAC00").Get());
         check_hr(control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get()), S_OK);
         check_list(downList, {7, idx + "#<" + path});
+        DeleteFileA(downList.c_str());
+        control->DownLoadInit();
+        control->DownLoadInfo(CBstr(L"\x0416\xAC00").Get(), CBstr(L"\xAC00").Get());
+        check_hr(control->DownLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get(), CBstr(L"D").Get()), S_FALSE);
+        check_list(downList, );
     }
     else
     {
@@ -189,6 +196,127 @@ static void test_job_texts()
     SetThreadLocale(saved);
     DeleteFileA(upList.c_str());
     DeleteFileA(downList.c_str());
+}
+
+// How many sites the pop-up allow list holds.
+static DWORD AllowListValues(const char* keyPath)
+{
+    HKEY key = nullptr;
+    DWORD values = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegCloseKey(key);
+    return values;
+}
+
+// Page text the code page cannot hold is never handed on changed: for each
+// such character, every call that would carry it declines as the control
+// declines (S_FALSE, the web link "0"), writing no record and leaving the
+// allow list alone; an Info item spoils its batch until the next Init.
+static void test_text_not_held()
+{
+    CComApartment com;
+    ok(CloseAll(kUpClass) && CloseAll(kDownClass), "companions still running\n");
+    CFakeCompanion up(kUpClass), down(kDownClass), explorer(kExplorerClass);
+    CIfacePtr<IVedADA> control = CreateControl();
+    if (!control)
+        return;
+    if (GetACP() != 949)
+    {
+        skip("the system code page is %u, not 949\n", GetACP());
+        return;
+    }
+    std::string upList = UpListFile(), downList = DownListFile();
+    const char kAllowKey[] = "Software\\Microsoft\\Internet Explorer\\New Windows\\Allow";
+    struct Char
+    {
+        const char* what;
+        const wchar_t* text;
+    };
+    const Char chars[] = {
+        {"e-acute", L"\x00E9"}, {"yen", L"\x00A5"},   {"won", L"\x20A9"},
+        {"emoji", L"\xD83D\xDE00"}, {"U+4E02", L"\x4E02"}, {"no-break space", L"\x00A0"},
+    };
+    for (const Char& c : chars)
+    {
+        std::wstring w = c.text;
+        CBstr user(L"user"), pass(L"pass");
+        CBstr item((L"a" + w).c_str()), word((L"pw" + w).c_str());
+        CBstr path((L"C:\\Down\\" + w + L".txt").c_str()), link((L"http://x.example/" + w).c_str());
+        CBstr site((L"www" + w + L".example").c_str());
+        struct Row
+        {
+            const char* call;
+            std::function<HRESULT()> run;
+        };
+        const Row rows[] = {
+            {"UpLoadInfo, then UpLoadEnd", [&] {
+                 control->UpLoadInit();
+                 control->UpLoadInfo(CBstr(L"1").Get());
+                 control->UpLoadInfo(item.Get());
+                 control->UpLoadInfo(CBstr(L"2").Get());
+                 return control->UpLoadEnd(user.Get(), pass.Get());
+             }},
+            {"the spoiled batch's next UpLoadEnd", [&] { return control->UpLoadEnd(user.Get(), pass.Get()); }},
+            {"UpLoadEnd's password", [&] {
+                 control->UpLoadInit();
+                 control->UpLoadInfo(CBstr(L"1").Get());
+                 return control->UpLoadEnd(user.Get(), word.Get());
+             }},
+            {"DownLoadInfo's path", [&] {
+                 control->DownLoadInit();
+                 control->DownLoadInfo(CBstr(L"1").Get(), path.Get());
+                 return control->DownLoadEnd(user.Get(), pass.Get(), CBstr(L"D").Get());
+             }},
+            {"DownLoadInfo's index", [&] {
+                 control->DownLoadInit();
+                 control->DownLoadInfo(item.Get(), CBstr(L"C:\\Down\\a.txt").Get());
+                 return control->DownLoadEnd(user.Get(), pass.Get(), CBstr(L"D").Get());
+             }},
+            {"DownLoadEnd's mode", [&] {
+                 control->DownLoadInit();
+                 control->DownLoadInfo(CBstr(L"1").Get(), CBstr(L"C:\\Down\\a.txt").Get());
+                 return control->DownLoadEnd(user.Get(), pass.Get(), item.Get());
+             }},
+            {"LauncherWebLink's link", [&] {
+                 CBstr result;
+                 HRESULT hr = control->LauncherWebLink(user.Get(), pass.Get(), link.Get(), result.Put());
+                 bool zero = result.Get() && lstrcmpW(result.Get(), L"0") == 0;
+                 return zero ? hr : E_FAIL;
+             }},
+            {"LauncherWebLink's password", [&] {
+                 CBstr result;
+                 HRESULT hr = control->LauncherWebLink(user.Get(), word.Get(), CBstr(L"http://x/").Get(), result.Put());
+                 bool zero = result.Get() && lstrcmpW(result.Get(), L"0") == 0;
+                 return zero ? hr : E_FAIL;
+             }},
+            {"LauncherExplorer's user ID", [&] { return control->LauncherExplorer(item.Get(), pass.Get()); }},
+            {"AllowPopUp's site", [&] { return control->AllowPopUp(site.Get()); }},
+        };
+        for (const Row& row : rows)
+        {
+            DeleteFileA(upList.c_str());
+            DeleteFileA(downList.c_str());
+            DWORD valuesBefore = AllowListValues(kAllowKey);
+            HRESULT hr = row.run();
+            bool upExists = false, downExists = false;
+            ReadFileBytes(upList, &upExists);
+            ReadFileBytes(downList, &downExists);
+            DWORD values = AllowListValues(kAllowKey);
+            ok(hr == S_FALSE && !upExists && !downExists && values == valuesBefore,
+               "%s with %s: got %#lx, up list %d, down list %d, allow-list values %lu, before %lu\n", row.call,
+               c.what, static_cast<unsigned long>(hr), upExists, downExists, values, valuesBefore);
+        }
+    }
+    // The next batch is handed off as before, Korean byte for byte.
+    DeleteFileA(upList.c_str());
+    control->UpLoadInit();
+    control->UpLoadInfo(CBstr(L"\xAC00 1").Get());   // 가 1
+    check_hr(control->UpLoadEnd(CBstr(L"user").Get(), CBstr(L"pass").Get()), S_OK);
+    check_list(upList, {2, "\xB0\xA1 1"});
+    DeleteFileA(upList.c_str());
 }
 
 // Empty job texts and empty credentials hand nothing off and touch no file,
@@ -981,7 +1109,7 @@ static void test_host_locale()
     DeleteFileA(downList.c_str());
 }
 
-TEST_MAIN(TEST(test_job_texts), TEST(test_nothing_to_send), TEST(test_upload_handoff), TEST(test_temp_dir_with_spaces),
-          TEST(test_download_modes), TEST(test_list_file_held), TEST(test_stale_list_file), TEST(test_companion_without_window),
+TEST_MAIN(TEST(test_job_texts), TEST(test_text_not_held), TEST(test_nothing_to_send), TEST(test_upload_handoff),
+          TEST(test_temp_dir_with_spaces), TEST(test_download_modes), TEST(test_list_file_held), TEST(test_stale_list_file), TEST(test_companion_without_window),
           TEST(test_companion_faults), TEST(test_temp_dir_unusable), TEST(test_host_locale), TEST(test_command_line_guard),
           TEST(test_explorer_launcher), TEST(test_explorer_start_guard), TEST(test_web_link_launcher))
