@@ -307,7 +307,7 @@ IMPORT_MINIMUM = {
              "ImageList_GetImageCount ImageList_ReplaceIcon InitCommonControlsEx"),
     "gdi32.dll": _table(v5_0="DeleteObject"),
     "kernel32.dll": _table(
-        v5_0="AreFileApisANSI CloseHandle CompareFileTime DuplicateHandle GetCurrentThread GetModuleFileNameW GetStartupInfoW GetStdHandle SetStdHandle CreateDirectoryA CreateEventA CreateFileA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
+        v5_0="AreFileApisANSI CloseHandle CompareFileTime DuplicateHandle GetCurrentThread GetModuleFileNameW GetStartupInfoW GetStdHandle SetStdHandle CreateDirectoryA CreateEventA CreateFileA CreateMutexA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
              "DeleteCriticalSection DeleteFileA DeleteFileW DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
              "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
@@ -317,8 +317,8 @@ IMPORT_MINIMUM = {
              "GetTickCount GetUserDefaultLCID GetVersionExA HeapAlloc HeapCreate HeapDestroy HeapFree "
              "InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement InterlockedExchange "
              "InterlockedIncrement IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW "
-             "LoadResource LocalFree LockResource lstrcmpiA MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
-             "ReadFile ReleaseSemaphore RemoveDirectoryA SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
+             "LoadResource LocalFree LockResource lstrcmpiA lstrcpynA MoveFileExA MultiByteToWideChar QueryPerformanceCounter RaiseException "
+             "ReadFile ReleaseMutex ReleaseSemaphore RemoveDirectoryA SetEndOfFile SetEvent SetFileAttributesA SetFilePointerEx "
              "SetLastError SetUnhandledExceptionFilter SizeofResource Sleep TerminateProcess TlsAlloc TlsFree "
              "TlsGetValue TlsSetValue UnhandledExceptionFilter VirtualProtect VirtualQuery WaitForSingleObject "
              "WideCharToMultiByte WriteFile",

@@ -113,7 +113,7 @@ public:
         m_index = index;
         std::string host = WindowsPathOf(EnvOr("TAVRINE_BUILD_DIR")) + "\\bridge\\TavrineBridge.exe";
         json hello;
-        if (!m_browser.Start(host, "chrome-extension://obmdnoebbgjmgcflgkimndgfemiokbbc/ --parent-window=0") ||
+        if (!m_browser.Start(host, "chrome-extension://" TAVRINE_TEST_CHROME_ID "/ --parent-window=0") ||
             !m_browser.Receive(hello, kStartMs))
             return false;
         return m_browser.Call(1, "UpLoadInit", {}, kStartMs).size() == 1 &&
@@ -177,8 +177,11 @@ void RaceRounds(const char* what, const char* kinds, int rounds)
         ok(prepared, "%s round %d: both pages have their batch\n", what, round);
         if (!prepared)
         {
+            // Let a racer that did start end its call, then leave nothing running.
             SetEvent(go.Get());
-            return;
+            for (auto& racer : racers)
+                racer->HandedOff();
+            break;
         }
         for (auto& racer : racers)
             racer->Fire();
