@@ -47,7 +47,6 @@ private:
     bool AppendLocation(const std::wstring& wideText, const std::string& text, const std::string& path);
     void ListFolder();
     void ClearList();
-    static std::string FormatSize(ULONGLONG size);
     void OnLocationChange();
     void OnListDblClk();
     void OnAddSelected();
@@ -55,8 +54,8 @@ private:
     void InsertColumns();
     void InsertParentRow();
     // Inserts a row at index; false when it was left out.
-    bool InsertRow(int index, const std::string& name, int icon, const char* sizeColumn, const char* kind,
-                   const std::string& path, const std::string& sizeText);
+    bool InsertRow(int index, const std::string& name, int icon, const char* kind, const std::string& path,
+                   bool folder, ULONGLONG size);
     std::string RowText(int row, int column) const;
     // Gives the list a row's text from its item data.
     void OnItemText(NMLVDISPINFOA& info) const;

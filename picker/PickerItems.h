@@ -11,9 +11,9 @@
 struct PickerItem
 {
     char path[MAX_PATH];    // NUL-terminated full path
-    char sizeText[50];      // "-1" for a folder, the byte count for a file
-    // What the row's columns show, read by the list only when it needs them.
-    char sizeShown[32];     // the size column; empty for a folder
+    ULONGLONG size;         // a file's byte count
+    bool folder;            // reported with the size "-1", its size column empty
+    // What the row's columns show is made from these only when the list asks.
     char kind[2];           // the hidden kind column's code
     WORD nameAt;            // where the name column's text starts in path
 };
