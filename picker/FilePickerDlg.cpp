@@ -365,7 +365,10 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
         return false;
     }
 
-    // A column never set reads back empty, so a folder's empty size costs no message.
+    // The columns of a row whose label is asked for are asked for too, as
+    // long as they were never set: no message per column.
+    if (nameInPath)
+        return true;
     LVITEMA sub = {};
     if (!folder)
     {
@@ -374,7 +377,7 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
         SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
     }
     sub.iSubItem = 2;
-    sub.pszText = strlen(kind) < sizeof(owned->kind) ? LPSTR_TEXTCALLBACKA : const_cast<char*>(kind);
+    sub.pszText = LPSTR_TEXTCALLBACKA;
     SendMessageA(m_hItems, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
     return true;
 }
@@ -382,8 +385,14 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
 void CFilePickerDlg::OnItemText(NMLVDISPINFOA& info) const
 {
     const PickerItem* item = reinterpret_cast<const PickerItem*>(info.item.lParam);
-    if (!item || !(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0)
+    if (!(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0)
         return;
+    // The parent row keeps its own texts; a column of it never set is empty.
+    if (!item)
+    {
+        info.item.pszText[0] = '\0';
+        return;
+    }
     char size[64] = "";
     if (info.item.iSubItem == 1 && !item->folder &&
         !StrFormatByteSize64A(static_cast<LONGLONG>(item->size), size, sizeof(size)))
