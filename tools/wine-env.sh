@@ -204,14 +204,15 @@ tavrine_start_xvfb() {
 
 tavrine_stop_xvfb() {
   [ -n "${TAVRINE_XVFB_PID:-}" ] || return 0
-  kill "$TAVRINE_XVFB_PID" 2>/dev/null
+  # The server may be gone already: none of these failing is an error of the caller's.
+  kill "$TAVRINE_XVFB_PID" 2>/dev/null || true
   local i
   for ((i = 0; i < 50; i++)); do
     kill -0 "$TAVRINE_XVFB_PID" 2>/dev/null || break
     sleep 0.1
   done
-  kill -9 "$TAVRINE_XVFB_PID" 2>/dev/null
-  wait "$TAVRINE_XVFB_PID" 2>/dev/null
+  kill -9 "$TAVRINE_XVFB_PID" 2>/dev/null || true
+  wait "$TAVRINE_XVFB_PID" 2>/dev/null || true
   TAVRINE_XVFB_PID=""
 }
 
