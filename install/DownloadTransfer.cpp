@@ -212,9 +212,20 @@ void CDownloadTransfer::ForgetCachedCopies()
     DeleteUrlCacheEntryA(m_request.url.c_str());
     for (const std::string& url : m_redirects)
         DeleteUrlCacheEntryA(url.c_str());
-    // An entry filed under a name not seen here still leaves its file.
-    if (!m_strCacheFile.empty())
-        DeleteFileW(m_strCacheFile.c_str());
+    // An entry filed under a name not seen here still leaves its file. The
+    // download's own threads may hold that file a moment after the call has
+    // returned (seen on a loaded machine): a few tries, a quarter second at most.
+    if (m_strCacheFile.empty())
+        return;
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        if (DeleteFileW(m_strCacheFile.c_str()))
+            return;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return;
+        Sleep(50);
+    }
 }
 
 void CDownloadTransfer::Finish(HRESULT hr)

@@ -37,8 +37,11 @@ void CheckNoCachedCopy(const std::string& body, const char* what)
 {
     std::vector<std::string> copies = CopiesInProfile(body);
     std::string saved = TempDir() + Package(true).setupFile;
-    ok(copies.size() == 1 && lstrcmpiA(copies[0].c_str(), saved.c_str()) == 0, "%s: %zu copies, one at %s", what,
-       copies.size(), copies.empty() ? "" : copies.back().c_str());
+    std::string all;
+    for (const std::string& copy : copies)
+        all += " " + copy;
+    ok(copies.size() == 1 && lstrcmpiA(copies[0].c_str(), saved.c_str()) == 0, "%s: %zu copies:%s", what,
+       copies.size(), all.c_str());
 }
 }
 
