@@ -108,15 +108,6 @@ size_t RawEnumerate(const std::string& folder)
     return count;
 }
 
-std::string Ansi(const std::wstring& text)
-{
-    int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(needed > 0 ? needed : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &result[0], needed, nullptr, nullptr);
-    result.resize(strlen(result.c_str()));
-    return result;
-}
-
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());

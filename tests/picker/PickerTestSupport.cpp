@@ -137,6 +137,15 @@ void StoreSettings(const wchar_t* drive, const wchar_t* path)
     RegCloseKey(key);
 }
 
+std::string Ansi(const std::wstring& text)
+{
+    int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(needed > 0 ? needed : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &result[0], needed, nullptr, nullptr);
+    result.resize(strlen(result.c_str()));
+    return result;
+}
+
 std::string Narrow(const std::wstring& text)
 {
     // UTF-8, so the test log reads the same whatever the console's code page.

@@ -40,4 +40,6 @@ void StoreSettings(const wchar_t* drive, const wchar_t* path);
 void CheckEvents(const char* what, const std::vector<SelectEvent>& got, const std::vector<SelectEvent>& want);
 
 std::string Narrow(const std::wstring& text);
+// Text in the system code page, as the picker's lists and reports hold it.
+std::string Ansi(const std::wstring& text);
 std::wstring SpecialFolder(int csidl);

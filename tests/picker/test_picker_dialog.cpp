@@ -26,16 +26,6 @@ bool HasParentRow(const CPickerDriver& driver)
     return !rows.empty() && rows[0].kind == L"0";
 }
 
-// Text in the system code page, as the picker's lists and reports hold it.
-std::string Ansi(const std::wstring& text)
-{
-    int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(needed > 0 ? needed : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &result[0], needed, nullptr, nullptr);
-    result.resize(strlen(result.c_str()));
-    return result;
-}
-
 std::wstring Wide(const std::string& text)
 {
     int needed = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
