@@ -346,11 +346,11 @@ bool CFilePickerDlg::InsertRow(int index, const std::string& name, int icon, con
     owned->size = size;
     owned->folder = folder;
     lstrcpynA(owned->kind, kind, sizeof(owned->kind));
-    owned->nameAt = static_cast<WORD>(path.size() - name.size());
     // The list asks for the texts it shows (LVN_GETDISPINFO) instead of keeping
     // copies of its own, and the size column is made only for the rows it
     // draws; a text the item cannot give back as it is goes into the list itself.
     const bool nameInPath = path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0;
+    owned->nameAt = static_cast<WORD>(nameInPath ? path.size() - name.size() : 0);
 
     LVITEMA row = {};
     row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;

@@ -143,6 +143,13 @@ void CheckAnswers(const char* what, int64_t id, const std::vector<json>& got, st
     ok(got == want, "%s: got %s, expected %s", what, json(got).dump().c_str(), json(want).dump().c_str());
 }
 
+// Both list files gone, so that what a test finds there is its own.
+void RemoveListFiles()
+{
+    DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
+    DeleteFileA(TempPath("Tavrine_Download_List").c_str());
+}
+
 json Request(int64_t id, const char* op, const std::vector<std::string>& args)
 {
     return {{"id", id}, {"op", op}, {"args", args}};
@@ -150,8 +157,7 @@ json Request(int64_t id, const char* op, const std::vector<std::string>& args)
 
 void test_methods_and_events()
 {
-    DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
-    DeleteFileA(TempPath("Tavrine_Download_List").c_str());
+    RemoveListFiles();
     CCompanionWindows companions;
     CFakeBrowser browser;
     if (!StartHost(browser))
@@ -345,8 +351,7 @@ void test_bad_input()
 // its batch; Korean goes through byte for byte.
 void test_text_not_held()
 {
-    DeleteFileA(TempPath("Tavrine_Upload_List").c_str());
-    DeleteFileA(TempPath("Tavrine_Download_List").c_str());
+    RemoveListFiles();
     CCompanionWindows companions;
     CFakeBrowser browser;
     if (!StartHost(browser))
