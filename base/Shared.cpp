@@ -106,10 +106,45 @@ NarrowText WideToNarrowText(const wchar_t* text, UINT codePage)
     return result;
 }
 
+namespace
+{
+// The system's own ANSI and OEM code pages, and UTF-8, read bytes below 0x80
+// as those very characters (code pages such as UTF-7 or ISO-2022 do not).
+bool ReadsAsciiAsItself(UINT codePage)
+{
+    return codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == CP_OEMCP || codePage == CP_UTF8 ||
+           codePage == GetACP() || codePage == GetOEMCP();
+}
+}
+
 BSTR NarrowToBstr(const std::string& text, UINT codePage)
 {
-    std::wstring wide = NarrowToWide(text, codePage);
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    // The picker reports thousands of paths and sizes per press, nearly all
+    // plain ASCII: those are widened byte by byte into the string itself.
+    const size_t size = text.size();
+    if (size > static_cast<size_t>(INT_MAX / 2))
+        return SysAllocStringLen(nullptr, 0);
+    size_t ascii = 0;
+    while (ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80)
+        ++ascii;
+    if (ascii == size && ReadsAsciiAsItself(codePage))
+    {
+        BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+        if (result)
+            for (size_t i = 0; i < size; ++i)
+                result[i] = static_cast<wchar_t>(text[i]);
+        return result;
+    }
+    int needed = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(size), nullptr, 0);
+    if (needed <= 0)
+        return SysAllocStringLen(nullptr, 0);
+    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(needed));
+    if (result && MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(size), result, needed) != needed)
+    {
+        SysFreeString(result);
+        return SysAllocStringLen(nullptr, 0);
+    }
+    return result;
 }
 
 std::string Upper(std::string text)

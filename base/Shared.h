@@ -167,6 +167,8 @@ class CBstr
 {
 public:
     CBstr() noexcept = default;
+    // Copies text. A BSTR just made is taken over with Reset, not this: the
+    // copy would leave the new string behind.
     explicit CBstr(const wchar_t* text) : m_bstr(text ? SysAllocString(text) : nullptr) {}
     ~CBstr() { Reset(); }
     CBstr(const CBstr&) = delete;

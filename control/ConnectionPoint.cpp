@@ -4,6 +4,8 @@
 
 #include "control/Enumerator.h"
 
+#include <memory>
+
 CConnectionPoint::CConnectionPoint(IConnectionPointContainer* container, IUnknown* owner, REFIID eventIid)
     : m_container(container), m_owner(owner), m_eventIid(eventIid)
 {
@@ -133,7 +135,16 @@ void CConnectionPoint::Fire(DISPID dispid, const BSTR* args, UINT count)
             continue;
         CIfacePtr<IDispatch> sink = m_sinks[i];
 
-        std::vector<CVariant> variants(count);
+        // Events carry a few strings; a press of the picker fires thousands,
+        // so their variants stand on the stack.
+        CVariant local[4];
+        std::unique_ptr<CVariant[]> large;
+        CVariant* variants = local;
+        if (count > ARRAYSIZE(local))
+        {
+            large.reset(new CVariant[count]);
+            variants = large.get();
+        }
         bool complete = true;
         for (UINT a = 0; a < count; ++a)
         {
@@ -149,7 +160,7 @@ void CConnectionPoint::Fire(DISPID dispid, const BSTR* args, UINT count)
         // Out of memory: this sink misses the event rather than receiving a null it never sent.
         if (!complete)
             continue;
-        DISPPARAMS params = {count ? variants.data() : nullptr, nullptr, count, 0};
+        DISPPARAMS params = {count ? variants : nullptr, nullptr, count, 0};
         sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
     }
 }

@@ -521,13 +521,16 @@ void CFilePickerDlg::OnListDblClk()
     }
 }
 
-void CFilePickerDlg::Report(const std::string& path, const std::string& size, const std::string& mode)
+void CFilePickerDlg::Report(const std::string& path, const std::string& size, BSTR mode)
 {
-    CBstr strPath(NarrowToBstr(path, CP_ACP));
-    CBstr strSize(NarrowToBstr(size, CP_ACP));
-    CBstr strMode(NarrowToBstr(mode, CP_ACP));
+    // The owners take the new strings as they are (a CBstr made from a
+    // pointer would copy it and leave the original behind).
+    CBstr strPath;
+    strPath.Reset(NarrowToBstr(path, CP_ACP));
+    CBstr strSize;
+    strSize.Reset(NarrowToBstr(size, CP_ACP));
     if (m_report)
-        m_report(strPath.Get(), strSize.Get(), strMode.Get());
+        m_report(strPath.Get(), strSize.Get(), mode);
 }
 
 void CFilePickerDlg::OnAddSelected()
@@ -558,14 +561,22 @@ void CFilePickerDlg::OnAddSelected()
     }
 
     CUnofferedNotice unoffered(m_hWnd);
-    CFolderScan scan([this](const std::string& path, const std::string& size, const std::string& mode) {
-        Report(path, size, mode);
+    // One mode string per chosen item: every report below a chosen folder
+    // carries that folder's path, so it is made once, not once per report.
+    CBstr chosenMode;
+    chosenMode.Reset(NarrowToBstr("-1", CP_ACP));
+    CBstr scanMode;
+    CFolderScan scan([this, &scanMode](const std::string& path, const std::string& size, const std::string&) {
+        Report(path, size, scanMode.Get());
     }, m_uCodePage);
     for (const Chosen& item : chosen)
     {
-        Report(item.path, item.size, "-1");
+        Report(item.path, item.size, chosenMode.Get());
         if (item.folder)
+        {
+            scanMode.Reset(NarrowToBstr(item.path, CP_ACP));
             scan.ScanFolder(item.path, item.path);
+        }
     }
     unoffered.Add(scan.Unoffered());
 

@@ -60,7 +60,7 @@ private:
     // Gives the list a row's text from its item data.
     void OnItemText(NMLVDISPINFOA& info) const;
     PickerItem* RowItem(int row) const;
-    void Report(const std::string& path, const std::string& size, const std::string& mode);
+    void Report(const std::string& path, const std::string& size, BSTR mode);
 
     PickerReport m_report;
     HWND m_hLocations = nullptr;

@@ -18,8 +18,9 @@ UINT FileApiCodePage()
 
 // The listing's filters: "." and "..", hidden entries and system files stay out
 // (system folders are listed). An entry that cannot be offered is handed over
-// with an empty name and path.
-bool TakeEntry(const EntryTaker& take, const std::string& parent, const WIN32_FIND_DATAW& data)
+// with an empty name. The name buffer is the enumeration's own, reused for
+// every entry.
+bool TakeEntry(const FoundTaker& take, std::string& name, const WIN32_FIND_DATAW& data)
 {
     const wchar_t* wide = data.cFileName;
     if (wide[0] == L'.' && (wide[1] == L'\0' || (wide[1] == L'.' && wide[2] == L'\0')))
@@ -28,19 +29,9 @@ bool TakeEntry(const EntryTaker& take, const std::string& parent, const WIN32_FI
     const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if ((attributes & FILE_ATTRIBUTE_HIDDEN) || (!isFolder && (attributes & FILE_ATTRIBUTE_SYSTEM)))
         return true;
-    FolderEntry entry;
-    std::string name;
-    if (OfferedName(wide, data.cAlternateFileName, name))
-    {
-        entry.path.reserve(parent.size() + 1 + name.size());
-        entry.path = parent;
-        entry.path += '\\';
-        entry.path += name;
-        entry.name = std::move(name);
-    }
-    entry.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    entry.attributes = attributes;
-    return take(std::move(entry));
+    OfferedName(wide, data.cAlternateFileName, name);
+    const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return take(FoundEntry{name, size, attributes});
 }
 
 // The pattern as the wide file functions take it, converted as the narrow
@@ -69,9 +60,9 @@ std::wstring ExtendedPath(const std::string& path)
 // A folder whose search pattern does not fit a path field is below a chosen
 // folder: the walk formed its path from a normalised listing, so it is
 // already absolute and needs no resolving.
-bool EnumerateLongFolder(const std::string& folder, UINT codePage, const EntryTaker& take)
+bool EnumerateLongFolder(const std::string& folder, UINT codePage, std::string& parent, const FoundTaker& take)
 {
-    std::string parent = folder;
+    parent = folder;
     if (PickerPath::EndsWithBackslash(parent, codePage))
         parent.pop_back();
     std::wstring pattern = ExtendedPath(parent);
@@ -82,19 +73,20 @@ bool EnumerateLongFolder(const std::string& folder, UINT codePage, const EntryTa
     CScopedFind find(FindFirstFileW(pattern.c_str(), &data));
     if (!find)
         return false;
-    while (TakeEntry(take, parent, data) && FindNextFileW(find.Get(), &data))
+    std::string name;
+    while (TakeEntry(take, name, data) && FindNextFileW(find.Get(), &data))
     {
     }
     return true;
 }
 }
 
-bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take)
+bool EnumerateFolderNames(const std::string& folder, UINT codePage, std::string& parent, const FoundTaker& take)
 {
+    parent.clear();
     std::string pattern = PickerPath::SearchPattern(folder, codePage);
     if (pattern.size() > PickerPath::kMaxPathBytes)
-        return EnumerateLongFolder(folder, codePage, take);
-    std::string parent;
+        return EnumerateLongFolder(folder, codePage, parent, take);
     if (!PickerPath::PatternFolder(pattern, codePage, parent))
         return false;
 
@@ -107,10 +99,30 @@ bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker&
     CScopedFind find(FindFirstFileW(widePattern.c_str(), &data));
     if (!find)
         return false;
-    while (TakeEntry(take, parent, data) && FindNextFileW(find.Get(), &data))
+    std::string name;
+    while (TakeEntry(take, name, data) && FindNextFileW(find.Get(), &data))
     {
     }
     return true;
+}
+
+bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take)
+{
+    std::string parent;
+    return EnumerateFolderNames(folder, codePage, parent, [&parent, &take](const FoundEntry& found) {
+        FolderEntry entry;
+        if (!found.name.empty())
+        {
+            entry.path.reserve(parent.size() + 1 + found.name.size());
+            entry.path = parent;
+            entry.path += '\\';
+            entry.path += found.name;
+            entry.name = found.name;
+        }
+        entry.size = found.size;
+        entry.attributes = found.attributes;
+        return take(std::move(entry));
+    });
 }
 
 bool OfferedName(const wchar_t* name, const wchar_t* shortName, std::string& offered)
@@ -160,11 +172,21 @@ bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& 
 
 std::string ByteCountText(ULONGLONG size)
 {
-    char text[32];
-    // The runtime's own formatter, which knows the I64 length modifier.
-    _snprintf(text, sizeof(text), "%I64d", static_cast<long long>(size));
-    text[sizeof(text) - 1] = '\0';
-    return text;
+    // As "%I64d" prints it: the count read as a signed 64-bit number. Formed
+    // by hand, because a press reports thousands of them.
+    const long long value = static_cast<long long>(size);
+    ULONGLONG magnitude = value < 0 ? 0 - size : size;
+    char text[24];
+    char* end = text + sizeof(text);
+    char* first = end;
+    do
+    {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        *--first = '-';
+    return std::string(first, end);
 }
 
 CFolderScan::CFolderScan(ReportFn report, UINT codePage) : m_report(std::move(report)), m_uCodePage(codePage) {}
@@ -190,8 +212,9 @@ bool CFolderScan::IdentifyFolder(const std::string& folder, FolderId& id)
 
 bool CFolderScan::IsOnWalkPath(const FolderId& id)
 {
-    for (WalkLevel& level : m_walkPath)
+    for (size_t i = 0; i < m_nDepth; ++i)
     {
+        WalkLevel& level = m_levels[i];
         if (!level.identified)
         {
             level.known = IdentifyFolder(level.path, level.id);
@@ -204,7 +227,7 @@ bool CFolderScan::IsOnWalkPath(const FolderId& id)
     return false;
 }
 
-bool CFolderScan::MayEnter(const FolderEntry& sub)
+bool CFolderScan::MayEnter(const std::string& path, bool link)
 {
     // A plain folder below plain folders cannot be one of its own ancestors;
     // only a link, or anything below one, can lead back up. Reading a
@@ -212,61 +235,88 @@ bool CFolderScan::MayEnter(const FolderEntry& sub)
     // A folder below a link that cannot be identified might lead round a
     // cycle: it is entered only while its path fits a path field, which
     // bounds how deep such a walk can go.
-    if (!(sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && m_nLinkLevels == 0)
+    if (!link && m_nLinkLevels == 0)
         return true;
     FolderId id;
-    if (!IdentifyFolder(sub.path, id))
-        return sub.path.size() <= PickerPath::kMaxPathBytes;
+    if (!IdentifyFolder(path, id))
+        return path.size() <= PickerPath::kMaxPathBytes;
     return !IsOnWalkPath(id);
 }
 
-void CFolderScan::Enter(const std::string& folder, bool throughLink, std::vector<FolderListing>& listings)
+const std::string& CFolderScan::EntryPath(const WalkLevel& level, const LevelEntry& entry)
 {
-    m_walkPath.push_back({folder, throughLink, false, false, {}, 0});
+    m_strEntryPath.assign(level.parent);
+    m_strEntryPath += '\\';
+    m_strEntryPath.append(level.names, entry.nameAt, entry.nameLength);
+    return m_strEntryPath;
+}
+
+void CFolderScan::Enter(const std::string& folder, bool throughLink)
+{
+    // The levels are kept when the walk climbs back, and refilled when it
+    // goes down again: their buffers are reused from folder to folder.
+    if (m_nDepth == m_levels.size())
+        m_levels.emplace_back();
+    WalkLevel& level = m_levels[m_nDepth++];
+    level.path = folder;
+    level.throughLink = throughLink;
+    level.identified = false;
+    level.known = false;
+    level.next = 0;
+    level.names.clear();
+    level.folders.clear();
+    level.files.clear();
     if (throughLink)
         ++m_nLinkLevels;
-    // One listing per folder: subfolders and files come out of the same
-    // enumeration in the same order that one pass for each would give.
-    listings.emplace_back();
-    ListFolderEntries(folder, m_uCodePage, listings.back());
-    m_nUnoffered += listings.back().unoffered;
+    // One enumeration per folder: subfolders and files come out of it in the
+    // same order that one pass for each would give.
+    EnumerateFolderNames(folder, m_uCodePage, level.parent, [this, &level](const FoundEntry& found) {
+        if (found.name.empty())
+        {
+            ++m_nUnoffered;
+            return true;
+        }
+        const LevelEntry entry = {level.names.size(), found.name.size(), found.size, found.attributes};
+        level.names += found.name;
+        ((found.attributes & FILE_ATTRIBUTE_DIRECTORY) ? level.folders : level.files).push_back(entry);
+        return true;
+    });
 }
 
 void CFolderScan::Walk(const std::string& folder, const std::string& base, bool throughLink)
 {
     // Depth first, on a stack of its own: below a chosen folder a tree may be
     // as deep as the longest path allows, deeper than the thread's stack
-    // would carry. Level i of the walk path goes with listings[i], and
-    // m_walkPath[i].next counts its subfolders already done.
-    std::vector<FolderListing> listings;
-    Enter(folder, throughLink, listings);
-    while (!listings.empty())
+    // would carry. m_levels[m_nDepth - 1] is the folder being walked, and its
+    // next counts its subfolders already done.
+    static const std::string folderSize = "-1";
+    Enter(folder, throughLink);
+    while (m_nDepth > 0)
     {
-        FolderListing& listing = listings.back();
-        size_t& next = m_walkPath.back().next;
-        if (next < listing.folders.size())
+        WalkLevel& level = m_levels[m_nDepth - 1];
+        if (level.next < level.folders.size())
         {
-            const FolderEntry& sub = listing.folders[next++];
-            m_report(sub.path, "-1", base);
-            if (MayEnter(sub))
-            {
-                std::string path = sub.path;   // the listing may move when the stack grows
-                Enter(path, (sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, listings);
-            }
+            const LevelEntry sub = level.folders[level.next++];
+            const std::string& path = EntryPath(level, sub);
+            m_report(path, folderSize, base);
+            // The path stays as it was formed until the next entry's: the
+            // report only reads it, and the level is not used past Enter.
+            const bool link = (sub.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (MayEnter(path, link))
+                Enter(path, link);
             continue;
         }
-        for (const FolderEntry& file : listing.files)
-            m_report(file.path, ByteCountText(file.size), base);
-        if (m_walkPath.back().throughLink)
+        for (const LevelEntry& file : level.files)
+            m_report(EntryPath(level, file), ByteCountText(file.size), base);
+        if (level.throughLink)
             --m_nLinkLevels;
-        m_walkPath.pop_back();
-        listings.pop_back();
+        --m_nDepth;
     }
 }
 
 void CFolderScan::ScanFolder(const std::string& folder, const std::string& base)
 {
-    m_walkPath.clear();
+    m_nDepth = 0;
     m_nLinkLevels = 0;
     // The chosen folder may itself be a link: then everything below is checked.
     DWORD attributes = GetFileAttributesA(folder.c_str());

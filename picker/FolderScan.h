@@ -29,6 +29,17 @@ struct FolderListing
 // Takes one entry of an enumeration; answers false to end it early.
 using EntryTaker = std::function<bool(FolderEntry&& entry)>;
 
+// One entry as an enumeration reads it, before any path is formed: the name
+// it is offered by ("" when it cannot be offered), its size and attributes.
+// The name lives only until the next entry is read.
+struct FoundEntry
+{
+    const std::string& name;
+    ULONGLONG size;
+    DWORD attributes;
+};
+using FoundTaker = std::function<bool(const FoundEntry& entry)>;
+
 // Enumerates folder once, skipping "." and "..", hidden entries and system
 // files (system folders stay). Entries come with their full paths whatever
 // their length; a folder whose search pattern is longer than the path field
@@ -45,6 +56,10 @@ bool ListFolderEntries(const std::string& folder, UINT codePage, FolderListing& 
 // The same enumeration, each entry (either kind) handed over as it is read;
 // entries that cannot be offered come too, with an empty path.
 bool EnumerateFolder(const std::string& folder, UINT codePage, const EntryTaker& take);
+// The same enumeration without a path per entry: parent is set, before the
+// first entry, to the folder the entries' paths are formed from (the
+// entry's path is parent, a backslash, its name).
+bool EnumerateFolderNames(const std::string& folder, UINT codePage, std::string& parent, const FoundTaker& take);
 
 // The name by which the picker offers an entry enumerated wide: its own name
 // when the file functions' code page holds it, else its short name when that
@@ -85,26 +100,42 @@ private:
         DWORD indexHigh;
         DWORD indexLow;
     };
-    // One folder on the current path of the walk; its identity is read only
-    // when some folder has to be compared with it.
+    // One entry of a walked folder: its name in the level's name buffer.
+    struct LevelEntry
+    {
+        size_t nameAt;
+        size_t nameLength;
+        ULONGLONG size;
+        DWORD attributes;
+    };
+    // One folder on the current path of the walk, with its listing; its
+    // identity is read only when some folder has to be compared with it.
     struct WalkLevel
     {
-        std::string path;
-        bool throughLink;
-        bool identified;
-        bool known;
-        FolderId id;
-        size_t next;   // subfolders of its listing already walked
+        std::string path;     // as the walk entered it
+        std::string parent;   // as its entries' paths are formed from
+        std::string names;    // the entries' names, one after another
+        std::vector<LevelEntry> folders;
+        std::vector<LevelEntry> files;
+        size_t next = 0;      // subfolders already walked
+        bool throughLink = false;
+        bool identified = false;
+        bool known = false;
+        FolderId id = {};
     };
     static bool IdentifyFolder(const std::string& folder, FolderId& id);
     bool IsOnWalkPath(const FolderId& id);
-    bool MayEnter(const FolderEntry& sub);
-    void Enter(const std::string& folder, bool throughLink, std::vector<FolderListing>& listings);
+    bool MayEnter(const std::string& path, bool link);
+    // The entry's full path, formed in one buffer reused for every report.
+    const std::string& EntryPath(const WalkLevel& level, const LevelEntry& entry);
+    void Enter(const std::string& folder, bool throughLink);
     void Walk(const std::string& folder, const std::string& base, bool throughLink);
 
     ReportFn m_report;
     UINT m_uCodePage;
-    std::vector<WalkLevel> m_walkPath;
+    std::vector<WalkLevel> m_levels;   // the first m_nDepth are the walk's path
+    size_t m_nDepth = 0;
+    std::string m_strEntryPath;
     int m_nLinkLevels = 0;   // levels of the walk path entered through a link
     size_t m_nUnoffered = 0;
 };

@@ -11,9 +11,10 @@ size_t LastBackslash(const std::string& path, UINT codePage)
     for (size_t i = 0; i < path.size(); ++i)
     {
         unsigned char byte = static_cast<unsigned char>(path[i]);
+        // Lead bytes are never below 0x80: plain ASCII needs no lookup.
         if (byte == '\\')
             found = i;
-        else if (IsDBCSLeadByteEx(codePage, byte) && i + 1 < path.size())
+        else if (byte >= 0x80 && IsDBCSLeadByteEx(codePage, byte) && i + 1 < path.size())
             ++i;   // the trail byte may be 0x5C in some code pages
     }
     return found;

@@ -309,7 +309,7 @@ IMPORT_MINIMUM = {
     "kernel32.dll": _table(
         v5_0="AreFileApisANSI CloseHandle CompareFileTime DuplicateHandle GetCurrentThread GetModuleFileNameW GetStartupInfoW GetStdHandle SetStdHandle CreateDirectoryA CreateEventA CreateFileA CreateMutexA CreateFileW CreateProcessA CreateSemaphoreA CreateSemaphoreW CreateThread "
              "DeleteCriticalSection DeleteFileA DeleteFileW DisableThreadLibraryCalls EnterCriticalSection ExitProcess "
-             "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP "
+             "FindClose FindFirstFileA FindFirstFileW FindNextFileA FindNextFileW FindResourceA FreeLibrary FreeLibraryAndExitThread GetACP GetOEMCP "
              "GetCurrentProcess GetCurrentProcessId GetCurrentThreadId GetDriveTypeA GetFileAttributesA "
              "GetFileAttributesExA GetFileInformationByHandle GetFileSizeEx GetFullPathNameA GetLastError GetLocaleInfoA "
              "GetLogicalDrives GetModuleFileNameA GetModuleHandleA GetModuleHandleW GetProcAddress "

@@ -2,7 +2,9 @@
 // of the same folders measured in the same run, for each folder set given:
 //  - the time from pressing the add button on the set's "tree" (about 10,000
 //    files in 1,010 folders) to the last UpSelectComplete delivered to a
-//    native sink, over a plain recursive FindFirstFileA walk of that tree;
+//    native sink that reads each event's strings, over a plain recursive
+//    FindFirstFileA walk of that tree right before the press; the same
+//    presses delivered to the tests' recording sink are printed beside;
 //  - the time to list the set's "flat" folder of 5,000 files, over its raw
 //    enumeration.
 //   picker_bench.exe [--rounds <n>] <set folder>...
@@ -145,12 +147,50 @@ std::vector<std::wstring> FlatNames(const std::wstring& flat)
     return names;
 }
 
+// A page's handler at its leanest, natively: it reads the three strings of
+// each UpSelectComplete and notes when the last one came. The tests'
+// recording sink keeps two copies of every event: its own cost, not the
+// picker's, measured apart.
+class CCountingSink : public CRecordingSink
+{
+public:
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (dispid != 2)
+            return S_OK;
+        size_t length = 0;
+        bool strings = params && params->cArgs == 3;
+        for (UINT i = 0; strings && i < 3; ++i)
+        {
+            const VARIANT& v = params->rgvarg[i];
+            strings = v.vt == VT_BSTR && v.bstrVal;
+            if (strings)
+                length += SysStringLen(v.bstrVal);
+        }
+        if (strings && length > 0)
+            ++selections;
+        else
+            ++malformed;
+        last = Now();
+        return S_OK;
+    }
+    size_t selections = 0;
+    size_t malformed = 0;
+    double last = 0;
+};
+
 struct Results
 {
     std::vector<double> adds;
     std::vector<double> lists;
     std::vector<double> raws;
     std::vector<double> walks;
+    std::vector<double> recordedAdds;   // the same presses delivered to the tests' recording sink
+    std::vector<double> recordedWalks;
+    size_t recordedEvents = 0;
+    std::vector<double> bareScans;   // the walk below the tree with reports that do nothing
+    std::vector<double> bareWalks;
+    bool bareWhole = true;           // every bare walk reported every folder and file
     size_t events = 0;
     size_t expected = 0;
     bool worked = false;
@@ -169,28 +209,64 @@ Results MeasureSet(const std::wstring& work, int rounds)
     results.expected = folders + files + 1;
     const std::vector<std::wstring> names = FlatNames(flat);
 
+    // The picker's own walk without a window or a sink, against the plain walk
+    // in the same rounds: what the enumeration costs apart from the reports.
+    for (int round = 0; round < rounds; ++round)
+    {
+        size_t f = 0, n = 0, reports = 0;
+        double start = Now();
+        PlainWalk(treeAnsi, f, n);
+        results.bareWalks.push_back(Now() - start);
+        CFolderScan scan([&reports](const std::string&, const std::string&, const std::string&) { ++reports; },
+                         GetACP());
+        start = Now();
+        scan.ScanFolder(treeAnsi, treeAnsi);
+        results.bareScans.push_back(Now() - start);
+        results.bareWhole = results.bareWhole && reports == folders + files;
+    }
+
     // The picker opens on the set's folder; rows "flat" and "tree".
     StoreSettings(work.c_str(), work.c_str());
     CTestControl control;
     double lastEvent = 0;
     control.sink.onSelect = [&](const SelectEvent&) { lastEvent = Now(); };
+    CCountingSink counter;
     RunPicker(control, [&](CPickerDriver& d) {
         if (d.FindRow(L"tree") < 0 || d.FindRow(L"flat") < 0)
             return;
-        for (int round = 0; round < rounds; ++round)
+        // The presses with the lean sink, then the same with the tests' recording one.
+        control.sink.Disconnect();
+        counter.Connect(control.Get());
+        bool recording = false;
+        for (int round = 0; round < 2 * rounds; ++round)
         {
+            if (round == rounds)
+            {
+                counter.Disconnect();
+                control.sink.Connect(control.Get());
+                recording = true;
+            }
             // The plain walk right before each press, as the raw enumeration
             // before each opening below.
             size_t f = 0, n = 0;
             double start = Now();
             PlainWalk(treeAnsi, f, n);
-            results.walks.push_back(Now() - start);
+            (recording ? results.recordedWalks : results.walks).push_back(Now() - start);
             d.Select({d.FindRow(L"tree")});
             control.sink.TakeSelections();
+            counter.selections = counter.malformed = 0;
             start = Now();
             d.ClickAdd();
-            results.adds.push_back(lastEvent - start);
-            results.events = control.sink.SelectionCount();
+            if (recording)
+            {
+                results.recordedAdds.push_back(lastEvent - start);
+                results.recordedEvents = control.sink.SelectionCount();
+            }
+            else
+            {
+                results.adds.push_back(counter.last - start);
+                results.events = counter.malformed ? 0 : counter.selections;
+            }
         }
         control.sink.TakeSelections();
         HWND list = d.Control(IDC_ITEMLIST);
@@ -267,13 +343,21 @@ int wmain(int argc, wchar_t** argv)
             std::printf("  add to last event: %u events, median %.1f ms; plain walk: median %.1f ms\n",
                         static_cast<unsigned>(r.events), add, walk);
             PrintRounds("add", r.adds, r.walks);
+            double recordedAdd = Median(r.recordedAdds), recordedWalk = Median(r.recordedWalks);
+            std::printf("  to the tests' recording sink: %u events, median %.1f ms; plain walk: median %.1f ms (%.2f)\n",
+                        static_cast<unsigned>(r.recordedEvents), recordedAdd, recordedWalk,
+                        recordedWalk > 0 ? recordedAdd / recordedWalk : 0.0);
+            PrintRounds("recorded add", r.recordedAdds, r.recordedWalks);
+            std::printf("  walk without window or sink: median %.1f ms%s; plain walk: median %.1f ms\n",
+                        Median(r.bareScans), r.bareWhole ? "" : " (it missed items)", Median(r.bareWalks));
+            PrintRounds("bare walk", r.bareScans, r.bareWalks);
             std::printf("  listing 5,000 files: median %.1f ms%s; raw enumeration: median %.1f ms\n", list,
                         r.worked ? "" : " (the list did not show the 5,000 rows in order)", raw);
             PrintRounds("listing", r.lists, r.raws);
             std::printf("RATIO %u scan/walk: %.2f\n", static_cast<unsigned>(itemBytes), walk > 0 ? add / walk : 0.0);
             std::printf("RATIO %u list/enumeration: %.2f\n", static_cast<unsigned>(itemBytes), raw > 0 ? list / raw : 0.0);
             std::fflush(stdout);
-            all = all && r.worked && r.events == r.expected;
+            all = all && r.worked && r.bareWhole && r.events == r.expected && r.recordedEvents == r.expected;
         }
         return all ? 0 : 1;
     }

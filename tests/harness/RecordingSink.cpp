@@ -51,6 +51,11 @@ STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAM
     RecordedEvent event;
     event.dispid = dispid;
     UINT count = params ? params->cArgs : 0;
+    // A picker press delivers thousands of events: each is built once and
+    // moved into the record.
+    event.types.reserve(count);
+    event.nulls.reserve(count);
+    event.strings.reserve(count);
     for (UINT i = 0; i < count; ++i)
         event.types.push_back(params->rgvarg[i].vt);
     for (UINT i = count; i-- > 0;)
@@ -60,7 +65,7 @@ STDMETHODIMP CRecordingSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAM
         event.nulls.push_back(isNull);
         event.strings.push_back(isNull ? std::wstring() : std::wstring(v.bstrVal, SysStringLen(v.bstrVal)));
     }
-    events.push_back(event);
+    events.push_back(std::move(event));
     if (dispid == 2 && count == 3)
     {
         // Arguments stand in reverse order: strMode, strSize, strPath.

@@ -80,6 +80,11 @@ static void test_byte_count_text()
     ok(ByteCountText(5) == "5", "5 bytes");
     ok(ByteCountText(4294967296ULL) == "4294967296", "4 GiB: %s", ByteCountText(4294967296ULL).c_str());
     ok(ByteCountText(5368709120ULL) == "5368709120", "5 GiB: %s", ByteCountText(5368709120ULL).c_str());
+    // Past 2^63 - 1 the count reads as a signed number, as "%I64d" prints it.
+    ok(ByteCountText(9223372036854775807ULL) == "9223372036854775807", "2^63 - 1");
+    ok(ByteCountText(9223372036854775808ULL) == "-9223372036854775808", "2^63: %s",
+       ByteCountText(9223372036854775808ULL).c_str());
+    ok(ByteCountText(~0ULL) == "-1", "2^64 - 1: %s", ByteCountText(~0ULL).c_str());
 }
 
 static void test_folder_entries()

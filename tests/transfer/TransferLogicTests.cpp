@@ -61,6 +61,33 @@ static void test_text_held()
     ok(!Utf8ToNarrow("\xC3\x28", 949).held, "bytes that are not UTF-8 are not held\n");
 }
 
+// Reports go the other way: the narrow text as the code page reads it, the
+// plain ASCII ones byte by byte, where that is the same reading.
+static void test_text_to_bstr()
+{
+    struct Case
+    {
+        UINT codePage;
+        const char* bytes;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {CP_ACP, "C:\\Down\\a.txt", L"C:\\Down\\a.txt"},
+        {949, "C:\\Down\\\xC7\xD1\xB1\xDB.txt", L"C:\\Down\\\xD55C\xAE00.txt"},
+        {1252, "caf\xE9", L"caf\x00E9"},
+        {CP_UTF8, "P\xC3\xA4ss", L"P\x00E4ss"},
+        {CP_UTF7, "a+AOk-b", L"a\x00E9" L"b"},   // ASCII bytes that UTF-7 does not read as themselves
+        {949, "", L""},
+    };
+    for (const Case& c : cases)
+    {
+        CBstr got;
+        got.Reset(NarrowToBstr(c.bytes, c.codePage));
+        ok(got.Get() && got.Length() == wcslen(c.text) && wcscmp(got.Get(), c.text) == 0,
+           "code page %u, \"%s\": %ls\n", c.codePage, c.bytes, got.Get() ? got.Get() : L"(null)");
+    }
+}
+
 // Text that was not held: the call declines before it stores, checks or
 // writes anything, and an item spoils its batch until the next Init.
 static void test_calls_on_unheld_text()
@@ -274,6 +301,6 @@ static void test_download_mode()
     _setmbcp(_MB_CP_ANSI);
 }
 
-TEST_MAIN(TEST(test_text_held), TEST(test_calls_on_unheld_text), TEST(test_job_text), TEST(test_job_text_growth),
+TEST_MAIN(TEST(test_text_held), TEST(test_text_to_bstr), TEST(test_calls_on_unheld_text), TEST(test_job_text), TEST(test_job_text_growth),
           TEST(test_job_record), TEST(test_command_line),
           TEST(test_download_mode))
