@@ -2,6 +2,7 @@
 // turns the result into the exit code that ctest reads.
 #include "harness/TestHarness.h"
 
+#include <psapi.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -128,4 +129,13 @@ void fault_row_(const char* file, int line, const char* fault, const char* expec
     std::fprintf(out, "%s\t%s\t%s\t%s\t%s\n", fault, expected, observed.c_str(), passed ? "pass" : "FAIL",
                  sizeof(void*) == 8 ? "x86_64" : "i686");
     std::fclose(out);
+}
+
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }

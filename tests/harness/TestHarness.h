@@ -46,3 +46,8 @@ void fault_row_(const char* file, int line, const char* fault, const char* expec
 
 // Value of an environment variable, "" when unset.
 std::string EnvOr(const char* name, const char* fallback = "");
+
+// The memory this process holds privately (the commit charge where the
+// platform does not report private bytes), for the tests that check that
+// repeated work gives its memory back.
+SIZE_T PrivateBytes();

@@ -9,7 +9,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <psapi.h>
 #include <algorithm>
 
 #include "resource.h"
@@ -644,13 +643,6 @@ static void test_presses_give_memory_back()
 {
     if (!TreeReady())
         return;
-    auto privateBytes = [] {
-        PROCESS_MEMORY_COUNTERS_EX counters = {};
-        counters.cb = sizeof(counters);
-        GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof(counters));
-        return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-    };
     StoreSettings(L"T:\\", L"T:\\");
     CTestControl control;
     RunPicker(control, [&](CPickerDriver& d) {
@@ -660,14 +652,14 @@ static void test_presses_give_memory_back()
         for (int i = 0; i < presses; ++i)
         {
             if (i == settled)
-                before = privateBytes();
+                before = PrivateBytes();
             ok(d.Select({d.FindRow(L"Mixed")}), "selecting Mixed");
             d.ClickAdd();
             reports += control.sink.TakeSelections().size();
             // The sink's own record would grow too.
             std::vector<RecordedEvent>().swap(control.sink.events);
         }
-        SIZE_T after = privateBytes();
+        SIZE_T after = PrivateBytes();
         ok(reports == presses * 321u, "%u reports", static_cast<unsigned>(reports));
         // 55 presses of 321 reports: some 2 MB if each left its strings behind.
         ok(after < before + 1024 * 1024, "private bytes grew from %lu KB to %lu KB",

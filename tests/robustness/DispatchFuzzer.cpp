@@ -10,7 +10,6 @@
 // number when a call does not return within the watchdog's bound.
 #include <windows.h>
 #include <oleauto.h>
-#include <psapi.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -328,11 +327,7 @@ Figures Measure()
 {
     Figures f;
     f.handles = HandleFigure();
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    f.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+    f.privateBytes = PrivateBytes();
     return f;
 }
 
